@@ -1,0 +1,172 @@
+// The device table, the property read, the terminal's port lookup, the port
+// name list and the port box refill, over the Win32 device-setup calls.
+//
+// A port's name is read from its friendly name, "USB Serial Device (COM7)"
+// on Windows and "... (ttyACM0)" here; the text that opens it is the one
+// platform difference and comes from platform/platform.h.
+#include "device/lookup.h"
+
+#include <cwchar>
+
+#include "app/VantrelDlg.h"
+#include "common/trace.h"
+
+namespace {
+
+// GUID_DEVCLASS_PORTS, spelled out so the table is a constant of its own.
+constexpr GUID kPortsClass = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+
+// "\\.\": the prefix of a port path, 4 characters.
+constexpr wchar_t kPathPrefix[] = L"\\\\.\\";
+constexpr size_t kPathPrefixChars = 4;
+// Linux port names (ttyACM10) are longer than the 7 characters a COM name
+// needs; any name is taken as long as the whole path fits the buffer.
+constexpr size_t kMaxPortNameChars = kDevFileNameChars - kPathPrefixChars - 1;
+// Names and their terminators take at most this many list characters; the
+// closing empty string may take the last one.
+constexpr size_t kPortListNameChars = kPortListChars - 1;
+// The zeros appended to every property buffer: the string's terminator and
+// the multi-string's closing empty string.
+constexpr size_t kPropertyPadBytes = 2 * sizeof(wchar_t);
+
+struct DeviceSetCloser {
+    void operator()(void* set) const {
+        // Destroying a set we created cannot fail in a way we could act on.
+        SetupDiDestroyDeviceInfoList(set);
+    }
+};
+using DeviceSet = std::unique_ptr<void, DeviceSetCloser>;
+
+// The present devices of one class, or null after tracing the failure.
+DeviceSet OpenPresentDevices(const GUID& setupClass) {
+    HDEVINFO set = SetupDiGetClassDevsW(&setupClass, nullptr, nullptr, DIGCF_PRESENT);
+    if (set == INVALID_HANDLE_VALUE) {
+        DebugTrace(L"获取设备信息集合失败\r\n");
+        return nullptr;
+    }
+    return DeviceSet(set);
+}
+
+const wchar_t* AsText(const std::unique_ptr<BYTE[]>& property) {
+    return reinterpret_cast<const wchar_t*>(property.get());
+}
+
+// The port name inside a friendly name: the text strictly between the "(" of
+// the first opener and the first ")" anywhere, when that ")" comes after the
+// opener. Case-sensitive. Returns false when the name has none.
+bool PortNameOf(const wchar_t* friendlyName, const wchar_t** name, size_t* length) {
+    const wchar_t* opening = std::wcsstr(friendlyName, PLATFORM_PORT_NAME_OPENER);
+    const wchar_t* closing = std::wcschr(friendlyName, L')');
+    if (opening == nullptr || closing == nullptr || closing < opening)
+        return false;
+    *name = opening + 1;
+    *length = static_cast<size_t>(closing - *name);
+    return true;
+}
+
+bool MatchesRow(const wchar_t* firstHardwareId, const DeviceIdEntry& row) {
+    if (std::wcsstr(firstHardwareId, row.vid) == nullptr)
+        return false;
+    if (std::wcsstr(firstHardwareId, row.pid) == nullptr)
+        return false;
+    return row.mi[0] == L'\0' || std::wcsstr(firstHardwareId, row.mi) != nullptr;
+}
+
+}  // namespace
+
+const DeviceIdEntry g_DeviceIdTable[kDeviceIdRows] = {
+    {kPortsClass, L"VID_03EB", L"PID_6133", L"MI_00"},
+    {kPortsClass, L"VID_0483", L"PID_5740", L""},
+};
+
+std::unique_ptr<BYTE[]> ReadDeviceProperty(HDEVINFO deviceSet, SP_DEVINFO_DATA* device, DWORD property) {
+    DWORD required = 0;
+    if (!SetupDiGetDeviceRegistryPropertyW(deviceSet, device, property, nullptr, nullptr, 0, &required) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        DebugTrace(L"获取接口信息失败1, 查找下一个设备\r\n");
+        return nullptr;
+    }
+    // The registry type is not examined, and a value stored without its
+    // terminator is common: the zero padding keeps every text read of the
+    // buffer inside it whatever the platform returned.
+    const size_t whole = (static_cast<size_t>(required) + sizeof(wchar_t) - 1) / sizeof(wchar_t) * sizeof(wchar_t);
+    auto buffer = std::make_unique<BYTE[]>(whole + kPropertyPadBytes);
+    if (!SetupDiGetDeviceRegistryPropertyW(deviceSet, device, property, nullptr, buffer.get(), required, &required)) {
+        DebugTrace(L"获取接口信息失败2, 查找下一个设备\r\n");
+        return nullptr;
+    }
+    return buffer;
+}
+
+bool FindDevicePort(const DeviceIdEntry& row, wchar_t (&path)[kDevFileNameChars]) {
+    DeviceSet set = OpenPresentDevices(row.classGuid);
+    if (!set)
+        return false;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof(device);
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(set.get(), index, &device); ++index) {
+        auto hardwareIds = ReadDeviceProperty(set.get(), &device, SPDRP_HARDWAREID);
+        // Only the first string of the multi-string names the device itself;
+        // the later ones are its more generic IDs.
+        if (!hardwareIds || !MatchesRow(AsText(hardwareIds), row))
+            continue;
+        auto friendlyName = ReadDeviceProperty(set.get(), &device, SPDRP_FRIENDLYNAME);
+        if (!friendlyName)
+            continue;
+        const wchar_t* name = nullptr;
+        size_t length = 0;
+        if (!PortNameOf(AsText(friendlyName), &name, &length) || length > kMaxPortNameChars)
+            continue;
+        std::wmemcpy(path, kPathPrefix, kPathPrefixChars);
+        std::wmemcpy(path + kPathPrefixChars, name, length);
+        path[kPathPrefixChars + length] = L'\0';
+        return true;
+    }
+    return false;
+}
+
+void EnumSerialPorts(wchar_t (&list)[kPortListChars]) {
+    size_t used = 0;
+    DeviceSet set = OpenPresentDevices(kPortsClass);
+    if (!set) {
+        list[0] = L'\0';
+        return;
+    }
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof(device);
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(set.get(), index, &device); ++index) {
+        auto friendlyName = ReadDeviceProperty(set.get(), &device, SPDRP_FRIENDLYNAME);
+        if (!friendlyName)
+            continue;
+        DebugTrace(L"FRIENDLYNAME = [%ls]\r\n", AsText(friendlyName));
+        const wchar_t* name = nullptr;
+        size_t length = 0;
+        if (PortNameOf(AsText(friendlyName), &name, &length)) {
+            const size_t avail = kPortListNameChars - used;
+            if (length + 1 > avail)
+                length = avail - 1;
+            wchar_t* at = list + used;
+            std::wmemcpy(at, name, length);
+            at[length] = L'\0';
+            DebugTrace(L"Serial Port = [%ls]\r\n", at);
+            used += length + 1;
+        }
+        if (used == kPortListNameChars) {
+            list[used] = L'\0';
+            return;
+        }
+    }
+    DebugTrace(L"设备查找完毕\r\n");
+    list[used] = L'\0';
+}
+
+void RefreshPortList() {
+    wchar_t list[kPortListChars];
+    EnumSerialPorts(list);
+    CComboBox& port = MainDialog().m_Port;
+    port.ResetContent();
+    port.AddString(L"Auto Detect");
+    for (const wchar_t* name = list; *name != L'\0'; name += std::wcslen(name) + 1)
+        port.AddString(name);
+    port.SetCurSel(0);
+}

@@ -1,0 +1,45 @@
+// The table of supported terminals and the lookups over the present serial
+// ports: a terminal's port path, the names of all ports, and the port box.
+//
+// Every call asks the device-setup interface afresh and destroys its device
+// set before returning, so the presence monitor can poll without growing the
+// process. Nothing here keeps state; the table is constant.
+#pragma once
+
+#include <memory>
+
+#include "common/state.h"
+#include "platform/platform.h"
+
+// One supported terminal: the setup class searched and the texts its first
+// hardware ID must contain. An empty mi accepts any interface.
+struct DeviceIdEntry {
+    GUID classGuid;
+    wchar_t vid[16];
+    wchar_t pid[16];
+    wchar_t mi[8];
+};
+
+constexpr int kDeviceIdRows = 2;
+extern const DeviceIdEntry g_DeviceIdTable[kDeviceIdRows];
+
+// Port name list: names one after another, each zero-terminated, closed by
+// an empty string. Names and terminators take at most 255 characters.
+constexpr int kPortListChars = 256;
+
+// A device property read whole. The buffer holds the bytes the device-setup
+// interface returned followed by at least two zero wchar_t, so it can be read
+// as a string or a multi-string even when the platform gave no terminator.
+// Null when the property could not be read (the cause is traced).
+std::unique_ptr<BYTE[]> ReadDeviceProperty(HDEVINFO deviceSet, SP_DEVINFO_DATA* device, DWORD property);
+
+// Finds the first present device matching row and writes "\\.\" + its port
+// name into path. Returns false and leaves path untouched when none is found.
+bool FindDevicePort(const DeviceIdEntry& row, wchar_t (&path)[kDevFileNameChars]);
+
+// Fills list with the port names of all present ports, in enumeration order.
+void EnumSerialPorts(wchar_t (&list)[kPortListChars]);
+
+// Rebuilds the main dialog's port box: "Auto Detect", then the present ports;
+// selects "Auto Detect". Window thread only.
+void RefreshPortList();
