@@ -6,6 +6,8 @@
 // narrow in wide formats; the Windows CRT takes %ls as wide too).
 #pragma once
 
+#include <cstdarg>
+
 #include "platform/platform.h"
 
 constexpr int kTraceChars = 512;

@@ -141,6 +141,7 @@ protected:                                           \
     const AFX_MSGMAP* theClass::GetThisMessageMap() {                               \
         using ThisClass = theClass;                                                 \
         using TheBaseClass = baseClass;                                             \
+        static_assert(sizeof(ThisClass) > 0);                                       \
         static const AFX_MSGMAP_ENTRY _messageEntries[] = {
 
 #define END_MESSAGE_MAP()                                                               \
@@ -208,10 +209,16 @@ public:
     void GetClientRect(LPRECT lpRect) const { ::GetClientRect(m_hWnd, lpRect); }
     HICON SetIcon(HICON hIcon, BOOL bBigIcon) { return (HICON)SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, (LPARAM)hIcon); }
     int GetDlgCtrlID() const { return ::GetDlgCtrlID(m_hWnd); }
-    CWnd* SetFocus();
+    HWND SetFocus() { return ::SetFocus(m_hWnd); }
 
-    // The window's default processing of the message now being handled.
+    // The window's default processing of the message now being handled. In a
+    // dialog it runs when the handler returns (the dialog manager does it),
+    // so call it last, as the tool's handlers do.
     LRESULT Default();
+    // Runs the message through the message map (and the application's
+    // command map for unhandled commands), reporting framework exceptions.
+    // Returns false when nobody handled it or the handler asked for Default().
+    bool RouteMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
     // The window procedure: the message map, then the default processing.
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
@@ -232,6 +239,7 @@ protected:
         LPARAM lParam;
     };
     CurrentMessage m_currentMsg{};
+    bool m_defaultRequested = false;
     bool m_isDialog = false;
 };
 
@@ -369,11 +377,11 @@ public:
     LPCWSTR m_pszRegistryKey = nullptr;
     HINSTANCE m_hInstance = nullptr;
 
-    DECLARE_MESSAGE_MAP()
-
-protected:
+    // Storage behind m_pszAppName and m_pszRegistryKey.
     CString m_appName;
     CString m_registryKey;
+
+    DECLARE_MESSAGE_MAP()
 };
 
 CWinApp* AfxGetApp();

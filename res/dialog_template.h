@@ -12,7 +12,7 @@
 #include "platform/platform.h"
 
 struct DialogItemData {
-    int id;               // IDC_STATIC (-1) is stored as 0xFFFF
+    int id;               // IDC_STATIC is -1
     const wchar_t* windowClass;
     const wchar_t* text;
     DWORD style;
