@@ -1,0 +1,43 @@
+# How the rooms are put together into programs.
+#
+# vantrel_core: the core and the framework, identical on every platform.
+# vantrel_platform_headless / vantrel_platform_qt: the Win32 subset with one
+# window back end each (POSIX). Static libraries that call each other are
+# linked as one group.
+
+set(_core_parts vantrel_common vantrel_res vantrel_framework vantrel_engine vantrel_serial vantrel_device vantrel_app)
+set(_core_objects)
+foreach(part ${_core_parts})
+  if(TARGET ${part})
+    list(APPEND _core_objects $<TARGET_OBJECTS:${part}>)
+  endif()
+endforeach()
+add_library(vantrel_core STATIC ${_core_objects})
+target_link_libraries(vantrel_core PUBLIC Threads::Threads)
+
+if(NOT WIN32)
+  set(_platform_common vantrel_kernel32 vantrel_comm_tty vantrel_user32 vantrel_setupapi)
+  set(_have_platform TRUE)
+  foreach(lib ${_platform_common} vantrel_ui_headless)
+    if(NOT TARGET ${lib})
+      set(_have_platform FALSE)
+    endif()
+  endforeach()
+  if(_have_platform)
+    string(REPLACE ";" "," _group "${_platform_common}")
+    add_library(vantrel_platform_headless INTERFACE)
+    target_link_libraries(vantrel_platform_headless INTERFACE
+      "$<LINK_GROUP:RESCAN,${_group},vantrel_ui_headless>" Threads::Threads)
+    if(TARGET vantrel_ui_qt)
+      add_library(vantrel_platform_qt INTERFACE)
+      target_link_libraries(vantrel_platform_qt INTERFACE
+        "$<LINK_GROUP:RESCAN,${_group},vantrel_ui_qt>" Threads::Threads)
+    endif()
+  endif()
+endif()
+
+# The windowed tool.
+if(TARGET vantrel_platform_qt)
+  add_executable(Vantrel $<TARGET_OBJECTS:vantrel_app_object> $<TARGET_OBJECTS:vantrel_framework_entry>)
+  target_link_libraries(Vantrel PRIVATE vantrel_core vantrel_platform_qt)
+endif()
