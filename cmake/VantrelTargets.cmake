@@ -41,3 +41,23 @@ if(TARGET vantrel_platform_qt)
   add_executable(Vantrel $<TARGET_OBJECTS:vantrel_app_object> $<TARGET_OBJECTS:vantrel_framework_entry>)
   target_link_libraries(Vantrel PRIVATE vantrel_core vantrel_platform_qt)
 endif()
+
+# vantrel_link_platform(<target> [COMM lib] [UI lib] [SETUPAPI lib])
+# Links <target> with vantrel_core and the POSIX Win32 subset, swapping in
+# fakes at the seam where given: e.g. COMM vantrel_comm_fake for the scripted
+# serial port, SETUPAPI vantrel_setupapi_fake for a fake device set. Defaults:
+# vantrel_comm_tty, vantrel_ui_headless, vantrel_setupapi.
+function(vantrel_link_platform target)
+  cmake_parse_arguments(P "" "COMM;UI;SETUPAPI" "" ${ARGN})
+  if(NOT P_COMM)
+    set(P_COMM vantrel_comm_tty)
+  endif()
+  if(NOT P_UI)
+    set(P_UI vantrel_ui_headless)
+  endif()
+  if(NOT P_SETUPAPI)
+    set(P_SETUPAPI vantrel_setupapi)
+  endif()
+  target_link_libraries(${target} PRIVATE vantrel_core
+    "$<LINK_GROUP:RESCAN,vantrel_kernel32,${P_COMM},vantrel_user32,${P_UI},${P_SETUPAPI}>" Threads::Threads)
+endfunction()
