@@ -1,0 +1,30 @@
+// What the command-line runner needs of the platform beyond the Win32 API:
+// a window system that shows nothing, with hooks to watch the controls and
+// answer message boxes, and a trace that goes to stderr. POSIX: the headless
+// window back end (host_posix.cpp).
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace cli {
+
+// Called after a control's text or progress changed (WM_SETTEXT, PBM_SETPOS, PBM_SETRANGE32).
+void WatchControls(std::function<void(HWND control, UINT message)> observer);
+// Answers every message box; the answer function gets the text and type.
+void AnswerMessageBoxes(std::function<int(const std::wstring& text, UINT type)> answer);
+// Writes every trace line to stderr as UTF-8, exactly as produced.
+void TraceToStderr();
+// Clicks a button as the operator would.
+void ClickButton(HWND button);
+// Handles the window thread's messages for up to ms milliseconds, returning
+// early once done() holds.
+bool RunFor(const std::function<bool()>& done, DWORD ms);
+// Plain words for why a port could not be opened, from a Win32 error code.
+std::string PortErrorCause(DWORD error);
+// Text as UTF-8 for stdout.
+std::string Utf8(const std::wstring& text);
+
+}  // namespace cli
