@@ -1,0 +1,143 @@
+// LoadUpgradeScript and FreeUpgradeScript on real files in a temporary
+// current directory.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <vector>
+
+#include "common/state.h"
+#include "engine/script.h"
+#include "platform/platform.h"
+
+namespace {
+
+class ScriptLoaderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetUpgradeStateForTest();
+        std::random_device random;
+        oldDir_ = std::filesystem::current_path();
+        dir_ = std::filesystem::temp_directory_path() /
+               ("vantrel-script-" + std::to_string(getpid()) + "-" + std::to_string(random()));
+        std::filesystem::create_directories(dir_);
+        std::filesystem::current_path(dir_);
+        SetUpgradeScriptName(L"upgrader.asc");
+    }
+    void TearDown() override {
+        FreeUpgradeScript();
+        std::error_code ignored;
+        std::filesystem::current_path(oldDir_, ignored);
+        std::filesystem::remove_all(dir_, ignored);
+    }
+    void Write(const std::vector<unsigned char>& bytes) {
+        std::ofstream out(dir_ / "upgrader.asc", std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    static std::vector<unsigned char> Bytes(size_t count, unsigned char first = 0) {
+        std::vector<unsigned char> bytes(count);
+        for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<unsigned char>(first + i);
+        return bytes;
+    }
+
+    std::filesystem::path dir_, oldDir_;
+};
+
+TEST_F(ScriptLoaderTest, HeaderOnlyFileLoadsWithNoRecords) {
+    Write(Bytes(32));
+    ASSERT_TRUE(LoadUpgradeScript());
+    const UpgradeScript& script = State().script;
+    ASSERT_NE(script.buffer, nullptr);
+    EXPECT_EQ(script.total, 0);
+    EXPECT_EQ(script.remaining, 0);
+    EXPECT_EQ(script.cursor, script.buffer.get() + 32);
+}
+
+TEST_F(ScriptLoaderTest, WholeFileIsHeldWithCursorAfterHeader) {
+    std::vector<unsigned char> bytes = Bytes(32, 0x40);
+    // A send record with a 256-byte payload: the length is big-endian.
+    bytes.insert(bytes.end(), {0x11, 0x01, 0x00});
+    const std::vector<unsigned char> payload = Bytes(256, 7);
+    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    Write(bytes);
+
+    ASSERT_TRUE(LoadUpgradeScript());
+    const UpgradeScript& script = State().script;
+    EXPECT_EQ(script.total, 3 + 256);
+    EXPECT_EQ(script.remaining, 3 + 256);
+    ASSERT_EQ(script.cursor, script.buffer.get() + 32);
+    EXPECT_EQ(std::vector<unsigned char>(script.buffer.get(), script.buffer.get() + bytes.size()), bytes);
+}
+
+TEST_F(ScriptLoaderTest, MissingFileIsRejected) {
+    EXPECT_FALSE(LoadUpgradeScript());
+    EXPECT_EQ(State().script.buffer, nullptr);
+}
+
+TEST_F(ScriptLoaderTest, EmptyFileIsRejected) {
+    Write({});
+    EXPECT_FALSE(LoadUpgradeScript());
+    EXPECT_EQ(State().script.buffer, nullptr);
+}
+
+TEST_F(ScriptLoaderTest, FileShorterThanHeaderIsRejected) {
+    for (size_t length : {size_t{1}, size_t{16}, size_t{31}}) {
+        Write(Bytes(length));
+        EXPECT_FALSE(LoadUpgradeScript()) << length << " bytes";
+        EXPECT_EQ(State().script.buffer, nullptr) << length << " bytes";
+    }
+}
+
+TEST_F(ScriptLoaderTest, FileHeldOpenElsewhereIsRejected) {
+    Write(Bytes(40));
+    const std::wstring path = (dir_ / "upgrader.asc").wstring();
+    HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(LoadUpgradeScript());
+    EXPECT_EQ(State().script.buffer, nullptr);
+    CloseHandle(held);
+    EXPECT_TRUE(LoadUpgradeScript());
+}
+
+TEST_F(ScriptLoaderTest, SecondLoadReplacesTheFirstBuffer) {
+    Write(Bytes(36, 1));
+    ASSERT_TRUE(LoadUpgradeScript());
+    Write(Bytes(40, 100));
+    ASSERT_TRUE(LoadUpgradeScript());
+    const UpgradeScript& script = State().script;
+    EXPECT_EQ(script.total, 8);
+    EXPECT_EQ(script.buffer[0], 100);
+    EXPECT_EQ(script.buffer[39], 139);
+}
+
+TEST_F(ScriptLoaderTest, FailedLoadReleasesAnEarlierBuffer) {
+    Write(Bytes(36));
+    ASSERT_TRUE(LoadUpgradeScript());
+    std::filesystem::remove(dir_ / "upgrader.asc");
+    EXPECT_FALSE(LoadUpgradeScript());
+    EXPECT_EQ(State().script.buffer, nullptr);
+}
+
+TEST_F(ScriptLoaderTest, FreeReleasesTheBuffer) {
+    Write(Bytes(33));
+    ASSERT_TRUE(LoadUpgradeScript());
+    FreeUpgradeScript();
+    EXPECT_EQ(State().script.buffer, nullptr);
+    FreeUpgradeScript();  // nothing held: no effect
+    EXPECT_EQ(State().script.buffer, nullptr);
+}
+
+TEST_F(ScriptLoaderTest, NameIsLookedUpInTheCurrentDirectory) {
+    Write(Bytes(34));
+    const auto elsewhere = dir_ / "elsewhere";
+    std::filesystem::create_directories(elsewhere);
+    std::filesystem::current_path(elsewhere);
+    EXPECT_FALSE(LoadUpgradeScript());
+    std::filesystem::current_path(dir_);
+    EXPECT_TRUE(LoadUpgradeScript());
+}
+
+}  // namespace

@@ -1,0 +1,160 @@
+// The receive watcher on a real pseudo-terminal with the headless message
+// loop: delivery of replies, the watcher's lifecycle, and process end.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/state.h"
+#include "engine/outcome.h"
+#include "engine/run.h"
+#include "framework/afxwin.h"
+#include "serial/port.h"
+#include "tests/engine/dialog_fixture.h"
+#include "tests/serial/pty_terminal.h"
+
+namespace {
+
+class ReceiveTest : public DialogFixture {
+protected:
+    void SetUp() override {
+        DialogFixture::SetUp();
+        ASSERT_TRUE(pty_.Ok());
+        dlg_->m_Port.SetWindowText(pty_.SlaveWide().c_str());
+        const std::wstring path = L"\\\\.\\" + pty_.SlaveWide();
+        std::wcscpy(State().g_DebugDevFileName, path.c_str());
+    }
+    bool WatcherCountStaysOne() {
+        // A second watcher would show up within a few passes.
+        for (int i = 0; i < 20; ++i) {
+            Pump();
+            if (AfxRunningThreadCount() != 1 || State().g_ReadThread.load() == nullptr) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return true;
+    }
+
+    PtyTerminal pty_;
+};
+
+TEST_F(ReceiveTest, ReplyInTwoPiecesIsJudgedAfterTheSecond) {
+    WriteScript(ScriptBuilder().OpenPort().Wait().Bytes());
+    RunUpgradeEvent(UPG_EVENT_START);
+    ASSERT_TRUE(State().g_PortOpen);
+    Advance(1000);
+    ASSERT_EQ(State().g_LastCmd, CMD_WAIT);
+
+    const std::vector<unsigned char> frame = Format1Reply(0);
+    ASSERT_TRUE(pty_.Send(std::vector<unsigned char>(frame.begin(), frame.begin() + 7)));
+    ASSERT_TRUE(PumpUntil([] { return State().g_RxCount == 7; }));
+    EXPECT_TRUE(State().g_Upgrading);
+    ASSERT_TRUE(pty_.Send(std::vector<unsigned char>(frame.begin() + 7, frame.end())));
+    ASSERT_TRUE(PumpUntil([] { return LastRunOutcome() == RunOutcome::Success; }));
+    EXPECT_EQ(State().g_RxCount, 0u);
+    EXPECT_EQ(Text(IDC_PROGRESS_STATUS), L"loader Success!");
+}
+
+TEST_F(ReceiveTest, SentPayloadAndRepliesMakeAWholeRun) {
+    const std::vector<BYTE> payload = {0x00, 0x11, 0xFF, 0x0D, 0x0A, 0x03};
+    WriteScript(ScriptBuilder().OpenPort().SendF1(payload).SendF2({0x24}).ClosePort().Bytes());
+    RunUpgradeEvent(UPG_EVENT_START);
+    Advance(1000);
+    EXPECT_EQ(pty_.Take(payload.size()), payload);
+    ASSERT_TRUE(pty_.Send(Format1Reply(0)));
+    ASSERT_TRUE(PumpUntil([] { return State().g_LastCmd == CMD_SEND_F2; }));
+    EXPECT_EQ(pty_.Take(1), std::vector<unsigned char>{0x24});
+    ASSERT_TRUE(pty_.Send(Format2Reply('$')));
+    ASSERT_TRUE(PumpUntil([] { return State().g_LastCmd == CMD_CLOSE_PORT; }));
+    Advance(1000);
+    EXPECT_EQ(LastRunOutcome(), RunOutcome::Success);
+}
+
+TEST_F(ReceiveTest, BytesWhileIdleAreConsumedAndLost) {
+    ASSERT_TRUE(UpgradeOpenPort());
+    ASSERT_TRUE(pty_.Send({1, 2, 3, 4}));
+    ASSERT_TRUE(PumpUntil([] {
+        DWORD errors = 0;
+        COMSTAT stat{};
+        return ClearCommError(State().g_PortHandle.load(), &errors, &stat) && stat.cbInQue == 0;
+    }));
+    EXPECT_EQ(State().g_RxCount, 0u);
+}
+
+TEST_F(ReceiveTest, WatcherClearsItsReferenceAfterClose) {
+    ASSERT_TRUE(UpgradeOpenPort());
+    ASSERT_NE(State().g_ReadThread.load(), nullptr);
+    EXPECT_EQ(AfxRunningThreadCount(), 1);
+    UpgradeClosePort();
+    ASSERT_TRUE(PumpUntil([] { return State().g_ReadThread.load() == nullptr; }));
+    ASSERT_TRUE(PumpUntil([] { return AfxRunningThreadCount() == 0; }));
+    // The next open starts a new watcher.
+    ASSERT_TRUE(UpgradeOpenPort());
+    EXPECT_NE(State().g_ReadThread.load(), nullptr);
+    EXPECT_EQ(AfxRunningThreadCount(), 1);
+}
+
+TEST_F(ReceiveTest, ReopenRightAfterCloseEndsWithExactlyOneWatcher) {
+    for (int round = 0; round < 10; ++round) {
+        ASSERT_TRUE(UpgradeOpenPort()) << "round " << round;
+        UpgradeClosePort();
+        // No return to the message loop between the close and the open.
+        ASSERT_TRUE(UpgradeOpenPort()) << "round " << round;
+        EXPECT_TRUE(WatcherCountStaysOne()) << "round " << round << ": " << AfxRunningThreadCount() << " watchers";
+        UpgradeClosePort();
+    }
+}
+
+TEST_F(ReceiveTest, ReopenWhileTheOldWatcherWaitsInItsNotification) {
+    ASSERT_TRUE(UpgradeOpenPort());
+    // The watcher sends WM_DEBUGREAD and waits: this thread is not pumping.
+    ASSERT_TRUE(pty_.Send({9, 9, 9}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    UpgradeClosePort();
+    ASSERT_TRUE(UpgradeOpenPort());
+    EXPECT_TRUE(WatcherCountStaysOne());
+}
+
+TEST_F(ReceiveTest, CloseWhileANotificationIsPendingReadsNothing) {
+    WriteScript(ScriptBuilder().OpenPort().Wait().Bytes());
+    RunUpgradeEvent(UPG_EVENT_START);
+    Advance(1000);
+    ASSERT_TRUE(pty_.Send({1, 2, 3}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // the notification is now pending
+    RunUpgradeEvent(UPG_EVENT_STOP);
+    EXPECT_EQ(State().g_PortHandle.load(), nullptr);
+    // The pending notification is handled now and finds no handle.
+    ASSERT_TRUE(PumpUntil([] { return State().g_ReadThread.load() == nullptr; }));
+    EXPECT_EQ(State().g_RxCount, 0u);
+    EXPECT_EQ(LastRunOutcome(), RunOutcome::Stopped);
+}
+
+TEST_F(ReceiveTest, UnpluggedTerminalKeepsTheWatcherPollingUntilClose) {
+    ASSERT_TRUE(UpgradeOpenPort());
+    pty_.Unplug();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    Pump();
+    EXPECT_NE(State().g_ReadThread.load(), nullptr);
+    UpgradeClosePort();
+    ASSERT_TRUE(PumpUntil([] { return State().g_ReadThread.load() == nullptr; }));
+}
+
+using ReceiveDeathTest = ReceiveTest;
+
+TEST_F(ReceiveDeathTest, ProcessEndWhileTheWatcherRunsIsClean) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            alarm(5);  // a hang ends the child with SIGALRM, failing the test
+            if (!UpgradeOpenPort()) std::_Exit(3);
+            // Leave the watcher blocked in its notification to this thread.
+            pty_.Send({1, 2, 3});
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
