@@ -1,0 +1,317 @@
+// The device-setup calls over sysfs, against a umockdev testbed holding a
+// composite terminal (03EB:6133, ttys on interfaces 0 and 2), a second
+// terminal (0483:5740), an FTDI adapter (0403:6001), a legacy 8250 port
+// without a UART, a working on-board port and a PNP port.
+//
+// umockdev redirects /sys for the process it is preloaded into, so main()
+// runs the tests again under umockdev-wrapper.
+#include <gtest/gtest.h>
+#include <umockdev.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <cstdlib>
+#include <cwchar>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/VantrelDlg.h"
+#include "common/state.h"
+#include "device/lookup.h"
+#include "device/monitor.h"
+#include "framework/afxwin.h"
+#include "platform/posix/headless.h"
+#include "platform/posix/trace_sink.h"
+
+namespace {
+
+struct GFree {
+    void operator()(gchar* p) const { g_free(p); }
+};
+using GString_ = std::unique_ptr<gchar, GFree>;
+
+struct Port {
+    std::wstring name;
+    std::vector<std::wstring> hardwareIds;
+    std::wstring friendlyName;
+};
+
+class SysfsPortsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetUpgradeStateForTest();
+        testbed_ = umockdev_testbed_new();
+        ASSERT_NE(testbed_, nullptr);
+        root_ = GString_(umockdev_testbed_get_root_dir(testbed_)).get();
+
+        const std::string terminal = Add("usb", "1-1", "", {{"idVendor", "03eb"}, {"idProduct", "6133"},
+                                                            {"bcdDevice", "0100"}, {"bDeviceClass", "ef"},
+                                                            {"bNumInterfaces", " 3"}, {"product", "POS Terminal"}});
+        const std::string mi0 = Add("usb", "1-1:1.0", terminal, {{"bInterfaceNumber", "00"}});
+        Add("usb", "1-1:1.1", terminal, {{"bInterfaceNumber", "01"}});
+        const std::string mi2 = Add("usb", "1-1:1.2", terminal, {{"bInterfaceNumber", "02"}});
+        terminalTty_ = AddTty("ttyACM0", mi0);
+        AddTty("ttyACM2", mi2);
+
+        const std::string pad = Add("usb", "1-2", "", {{"idVendor", "0483"}, {"idProduct", "5740"}, {"bcdDevice", "0200"},
+                                                       {"bDeviceClass", "02"}, {"bNumInterfaces", " 2"}});
+        AddTty("ttyACM10", Add("usb", "1-2:1.0", pad, {{"bInterfaceNumber", "00"}}));
+
+        const std::string ftdi = Add("usb", "1-3", "", {{"idVendor", "0403"}, {"idProduct", "6001"}, {"bcdDevice", "0600"},
+                                                        {"bDeviceClass", "00"}, {"bNumInterfaces", " 1"},
+                                                        {"product", "FT232R USB UART"}});
+        const std::string serialPort = Add("usb-serial", "ttyUSB0", Add("usb", "1-3:1.0", ftdi, {{"bInterfaceNumber", "00"}}), {});
+        Link(serialPort + "/driver", "../../../../bus/usb-serial/drivers/ftdi_sio");
+        AddTty("ttyUSB0", serialPort);
+
+        const std::string legacy = Add("platform", "serial8250", "", {});
+        Link(legacy + "/driver", "../../bus/platform/drivers/serial8250");
+        AddTty("ttyS0", legacy, {{"type", "0"}});
+        AddTty("ttyS1", legacy, {{"type", "4"}});
+
+        const std::string pnp = Add("pnp", "00:05", "", {{"id", "PNP0501"}});
+        Link(pnp + "/driver", "../../bus/pnp/drivers/serial");
+        AddTty("ttyS2", pnp, {{"type", "4"}});
+
+        // A virtual console: a tty without a device behind it.
+        Add("tty", "tty0", "", {});
+    }
+
+    void TearDown() override {
+        if (testbed_ != nullptr)
+            g_object_unref(testbed_);
+    }
+
+    std::string Add(const char* subsystem, const char* name, const std::string& parent,
+                    const std::vector<std::pair<const char*, const char*>>& attributes) {
+        GString_ path(umockdev_testbed_add_device(testbed_, subsystem, name, parent.empty() ? nullptr : parent.c_str(),
+                                                  nullptr, nullptr));
+        EXPECT_TRUE(path) << name;
+        const std::string syspath = path ? path.get() : "";
+        for (const auto& [attribute, value] : attributes)
+            umockdev_testbed_set_attribute(testbed_, syspath.c_str(), attribute, value);
+        return syspath;
+    }
+
+    // A tty class device under parent, with the "device" link the kernel
+    // gives every tty that has hardware behind it.
+    std::string AddTty(const char* name, const std::string& parent,
+                       const std::vector<std::pair<const char*, const char*>>& attributes = {}) {
+        const std::string syspath = Add("tty", name, parent, attributes);
+        Link(syspath + "/device", "..");
+        return syspath;
+    }
+
+    void Link(const std::string& syspath, const std::string& target) {
+        const std::string at = root_ + syspath;
+        ASSERT_EQ(symlink(target.c_str(), at.c_str()), 0) << at << ": " << std::strerror(errno);
+    }
+
+    static std::vector<Port> Ports() {
+        std::vector<Port> ports;
+        HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+        EXPECT_NE(set, INVALID_HANDLE_VALUE);
+        if (set == INVALID_HANDLE_VALUE)
+            return ports;
+        SP_DEVINFO_DATA data{};
+        data.cbSize = sizeof(data);
+        for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &data); ++i) {
+            Port port;
+            auto ids = ReadDeviceProperty(set, &data, SPDRP_HARDWAREID);
+            auto name = ReadDeviceProperty(set, &data, SPDRP_FRIENDLYNAME);
+            for (auto* s = reinterpret_cast<const wchar_t*>(ids.get()); ids && *s != L'\0'; s += std::wcslen(s) + 1)
+                port.hardwareIds.emplace_back(s);
+            if (name)
+                port.friendlyName = reinterpret_cast<const wchar_t*>(name.get());
+            const auto open = port.friendlyName.rfind(L'(');
+            if (open != std::wstring::npos)
+                port.name = port.friendlyName.substr(open + 1, port.friendlyName.size() - open - 2);
+            ports.push_back(port);
+        }
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+        EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
+        return ports;
+    }
+
+    static const Port* Find(const std::vector<Port>& ports, const std::wstring& name) {
+        for (const auto& port : ports)
+            if (port.name == name)
+                return &port;
+        return nullptr;
+    }
+
+    UMockdevTestbed* testbed_ = nullptr;
+    std::string root_;
+    std::string terminalTty_;
+};
+
+}  // namespace
+
+TEST_F(SysfsPortsTest, PresentPortsComeInNaturalOrderWithoutTheEmptyLegacyPort) {
+    std::vector<std::wstring> names;
+    for (const auto& port : Ports())
+        names.push_back(port.name);
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"ttyACM0", L"ttyACM2", L"ttyACM10", L"ttyS1", L"ttyS2", L"ttyUSB0"}));
+}
+
+TEST_F(SysfsPortsTest, CompositeTerminalPortsCarryTheirInterfaceNumber) {
+    const auto ports = Ports();
+    const Port* mi0 = Find(ports, L"ttyACM0");
+    const Port* mi2 = Find(ports, L"ttyACM2");
+    ASSERT_TRUE(mi0 && mi2);
+    EXPECT_EQ(mi0->hardwareIds,
+              (std::vector<std::wstring>{L"USB\\VID_03EB&PID_6133&REV_0100&MI_00", L"USB\\VID_03EB&PID_6133&MI_00"}));
+    EXPECT_EQ(mi2->hardwareIds,
+              (std::vector<std::wstring>{L"USB\\VID_03EB&PID_6133&REV_0100&MI_02", L"USB\\VID_03EB&PID_6133&MI_02"}));
+    EXPECT_EQ(mi0->friendlyName, L"POS Terminal (ttyACM0)");
+}
+
+TEST_F(SysfsPortsTest, SingleFunctionDevicesHaveNoInterfaceNumber) {
+    const auto ports = Ports();
+    const Port* pad = Find(ports, L"ttyACM10");
+    const Port* ftdi = Find(ports, L"ttyUSB0");
+    ASSERT_TRUE(pad && ftdi);
+    // A CDC device (class 02) is one function even with two interfaces.
+    EXPECT_EQ(pad->hardwareIds, (std::vector<std::wstring>{L"USB\\VID_0483&PID_5740&REV_0200", L"USB\\VID_0483&PID_5740"}));
+    EXPECT_EQ(pad->friendlyName, L"USB Serial Device (ttyACM10)");
+    EXPECT_EQ(ftdi->hardwareIds, (std::vector<std::wstring>{L"USB\\VID_0403&PID_6001&REV_0600", L"USB\\VID_0403&PID_6001"}));
+    EXPECT_EQ(ftdi->friendlyName, L"FT232R USB UART (ttyUSB0)");
+}
+
+TEST_F(SysfsPortsTest, OnBoardPortsGetTheirBusIds) {
+    const auto ports = Ports();
+    const Port* platformPort = Find(ports, L"ttyS1");
+    const Port* pnpPort = Find(ports, L"ttyS2");
+    ASSERT_TRUE(platformPort && pnpPort);
+    EXPECT_EQ(platformPort->hardwareIds, std::vector<std::wstring>{L"PLATFORM\\serial8250"});
+    EXPECT_EQ(platformPort->friendlyName, L"Communications Port (ttyS1)");
+    EXPECT_EQ(pnpPort->hardwareIds, std::vector<std::wstring>{L"PNP0501"});
+}
+
+TEST_F(SysfsPortsTest, RowZeroFindsOnlyTheInterfaceZeroPort) {
+    wchar_t path[kDevFileNameChars] = L"untouched";
+    ASSERT_TRUE(FindDevicePort(g_DeviceIdTable[0], path));
+    EXPECT_EQ(std::wstring(path), L"\\\\.\\ttyACM0");
+    umockdev_testbed_remove_device(testbed_, terminalTty_.c_str());
+    std::wcscpy(path, L"untouched");
+    EXPECT_FALSE(FindDevicePort(g_DeviceIdTable[0], path)) << "ttyACM2 is interface 2";
+    EXPECT_EQ(std::wstring(path), L"untouched");
+}
+
+TEST_F(SysfsPortsTest, RowOneFindsTheSecondTerminal) {
+    wchar_t path[kDevFileNameChars] = {};
+    ASSERT_TRUE(FindDevicePort(g_DeviceIdTable[1], path));
+    EXPECT_EQ(std::wstring(path), L"\\\\.\\ttyACM10");
+}
+
+TEST_F(SysfsPortsTest, PortListHoldsEveryPresentPort) {
+    wchar_t list[kPortListChars];
+    EnumSerialPorts(list);
+    std::vector<std::wstring> names;
+    for (const wchar_t* name = list; *name != L'\0'; name += std::wcslen(name) + 1)
+        names.emplace_back(name);
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"ttyACM0", L"ttyACM2", L"ttyACM10", L"ttyS1", L"ttyS2", L"ttyUSB0"}));
+}
+
+TEST_F(SysfsPortsTest, PropertySizesAndErrorsFollowTheDeviceSetupContract) {
+    HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    ASSERT_NE(set, INVALID_HANDLE_VALUE);
+    SP_DEVINFO_DATA data{};
+    data.cbSize = sizeof(data);
+    ASSERT_TRUE(SetupDiEnumDeviceInfo(set, 0, &data));
+    DWORD required = 0, type = 0;
+    EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyW(set, &data, SPDRP_FRIENDLYNAME, &type, nullptr, 0, &required));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    const std::wstring expected = L"POS Terminal (ttyACM0)";
+    EXPECT_EQ(required, (expected.size() + 1) * sizeof(wchar_t));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    std::vector<BYTE> small(required - 1);
+    EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyW(set, &data, SPDRP_FRIENDLYNAME, nullptr, small.data(),
+                                                   static_cast<DWORD>(small.size()), &required));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    std::vector<BYTE> whole(required);
+    ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyW(set, &data, SPDRP_FRIENDLYNAME, nullptr, whole.data(), required, nullptr));
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(whole.data())), expected);
+    EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyW(set, &data, SPDRP_HARDWAREID, &type, nullptr, 0, &required));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+    // Both strings, their terminators and the closing one.
+    EXPECT_EQ(required, (37u + 1 + 28 + 1 + 1) * sizeof(wchar_t));
+    EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyW(set, &data, SPDRP_DEVICEDESC, nullptr, nullptr, 0, &required));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
+    EXPECT_FALSE(SetupDiDestroyDeviceInfoList(set));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(SysfsPortsTest, OtherSetupClassesAreEmpty) {
+    const GUID other = {0x4d36e96d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+    HDEVINFO set = SetupDiGetClassDevsW(&other, nullptr, nullptr, DIGCF_PRESENT);
+    ASSERT_NE(set, INVALID_HANDLE_VALUE);
+    SP_DEVINFO_DATA data{};
+    data.cbSize = sizeof(data);
+    EXPECT_FALSE(SetupDiEnumDeviceInfo(set, 0, &data));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
+}
+
+TEST_F(SysfsPortsTest, MonitorNoticesTheTerminalLeaving) {
+    std::mutex lock;
+    std::vector<std::string> trace;
+    SetTraceSink([&](const std::string& text) {
+        std::lock_guard<std::mutex> guard(lock);
+        trace.push_back(text);
+    });
+    const auto count = [&](const std::string& line) {
+        std::lock_guard<std::mutex> guard(lock);
+        return std::count(trace.begin(), trace.end(), line);
+    };
+    const auto pumpUntil = [](const std::function<bool()>& done) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (!done() && std::chrono::steady_clock::now() < end) {
+            headless::PumpMessages();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return done();
+    };
+    auto dlg = std::make_unique<CVantrelDlg>();
+    AfxSetMainWnd(dlg.get());
+    ASSERT_TRUE(dlg->Create(IDD_MAIN_DIALOG, nullptr));
+    EXPECT_EQ(std::wstring(State().g_DebugDevFileName), L"\\\\.\\ttyACM0");
+    ASSERT_TRUE(pumpUntil([] { return State().g_ListenState.load() == LISTEN_PRESENT; }));
+    umockdev_testbed_remove_device(testbed_, terminalTty_.c_str());
+    EXPECT_TRUE(pumpUntil([&] { return count("OnDevRemoved\r\n") == 1; }));
+    EXPECT_FALSE(State().g_DevicePresent);
+    AppUninit();
+    EXPECT_TRUE(pumpUntil([] { return AfxRunningThreadCount() == 0; }));
+    dlg->DestroyWindow();
+    AfxSetMainWnd(nullptr);
+    SetTraceSink(nullptr);
+    EXPECT_EQ(count("OnDevArrival\r\n"), 0);
+}
+
+int main(int argc, char** argv) {
+    if (std::getenv("VANTREL_UNDER_UMOCKDEV") == nullptr) {
+        setenv("VANTREL_UNDER_UMOCKDEV", "1", 1);
+        // The preload library comes before the sanitizer runtime in the
+        // library list; AddressSanitizer must be told that this is fine.
+        std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
+        setenv("ASAN_OPTIONS", (asan.empty() ? "" : asan + ":").append("verify_asan_link_order=0").c_str(), 1);
+        std::vector<char*> args{const_cast<char*>("umockdev-wrapper")};
+        for (int i = 0; i < argc; ++i)
+            args.push_back(argv[i]);
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        std::perror("starting the tests under umockdev-wrapper");
+        return 1;
+    }
+    headless::UseManualClock(true);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
