@@ -21,10 +21,14 @@ if(Iconv_FOUND AND NOT Iconv_IS_BUILT_IN)
   target_link_libraries(vantrel_kernel32 PUBLIC Iconv::Iconv)
 endif()
 
-# Links an opener library so that its OpenCommDevice is taken whatever order
-# a program lists vantrel_kernel32 and the opener in.
+# An opener and vantrel_kernel32 call each other: link both, as one link
+# group ($<LINK_GROUP:RESCAN,...>) or the opener first. The --undefined makes
+# the linker take the opener's object even when the opener is listed first
+# and nothing before it asks for OpenCommDevice yet. The opener does not list
+# vantrel_kernel32 itself, so that a link group naming both stays the only
+# place vantrel_kernel32 appears.
 function(vantrel_comm_opener target)
-  target_link_libraries(${target} PUBLIC vantrel_kernel32)
+  target_link_libraries(${target} PUBLIC Threads::Threads)
   target_link_options(${target} INTERFACE "LINKER:--undefined=VantrelCommOpenerLinked")
 endfunction()
 
