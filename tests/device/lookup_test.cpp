@@ -130,7 +130,8 @@ TEST_F(FindDevicePortTest, ThreeAndFourDigitPortsGiveTenAndElevenCharacterPaths)
 
 TEST_F(FindDevicePortTest, LongPortNameIsTakenWhileThePathFitsItsBuffer) {
     // "\\.\" + 59 characters + terminator fill the 64 characters exactly.
-    const std::wstring fits = L"ACM" + std::wstring(56, L'1');
+    const std::wstring fits = L"ACM" + std::wstring(53, L'1');
+    ASSERT_EQ(PortName(fits).size(), 59u);
     fake::SetFakeDevices({PortDevice({kTerminalMi00}, FriendlyName(L"Terminal", L"ACM10"))});
     PathBuffer path;
     ASSERT_TRUE(FindDevicePort(g_DeviceIdTable[0], path.chars));
@@ -141,7 +142,9 @@ TEST_F(FindDevicePortTest, LongPortNameIsTakenWhileThePathFitsItsBuffer) {
 }
 
 TEST_F(FindDevicePortTest, PortNameTooLongForThePathIsSkipped) {
-    fake::SetFakeDevices({PortDevice({kTerminalMi00}, FriendlyName(L"Terminal", L"ACM" + std::wstring(57, L'1'))),
+    const std::wstring tooLong = L"ACM" + std::wstring(54, L'1');
+    ASSERT_EQ(PortName(tooLong).size(), 60u);
+    fake::SetFakeDevices({PortDevice({kTerminalMi00}, FriendlyName(L"Terminal", tooLong)),
                           PortDevice({kTerminalMi00}, FriendlyName(L"Terminal", L"8"))});
     PathBuffer path;
     ASSERT_TRUE(FindDevicePort(g_DeviceIdTable[0], path.chars));
