@@ -62,7 +62,7 @@ protected:
 
         const std::string pad = Add("usb", "1-2", "", {{"idVendor", "0483"}, {"idProduct", "5740"}, {"bcdDevice", "0200"},
                                                        {"bDeviceClass", "02"}, {"bNumInterfaces", " 2"}});
-        AddTty("ttyACM10", Add("usb", "1-2:1.0", pad, {{"bInterfaceNumber", "00"}}));
+        padTty_ = AddTty("ttyACM10", Add("usb", "1-2:1.0", pad, {{"bInterfaceNumber", "00"}}));
 
         const std::string ftdi = Add("usb", "1-3", "", {{"idVendor", "0403"}, {"idProduct", "6001"}, {"bcdDevice", "0600"},
                                                         {"bDeviceClass", "00"}, {"bNumInterfaces", " 1"},
@@ -150,6 +150,7 @@ protected:
     UMockdevTestbed* testbed_ = nullptr;
     std::string root_;
     std::string terminalTty_;
+    std::string padTty_;
 };
 
 }  // namespace
@@ -242,7 +243,8 @@ TEST_F(SysfsPortsTest, PropertySizesAndErrorsFollowTheDeviceSetupContract) {
     EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyW(set, &data, SPDRP_HARDWAREID, &type, nullptr, 0, &required));
     EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
     // Both strings, their terminators and the closing one.
-    EXPECT_EQ(required, (37u + 1 + 28 + 1 + 1) * sizeof(wchar_t));
+    const std::wstring first = L"USB\\VID_03EB&PID_6133&REV_0100&MI_00", second = L"USB\\VID_03EB&PID_6133&MI_00";
+    EXPECT_EQ(required, (first.size() + 1 + second.size() + 1 + 1) * sizeof(wchar_t));
     EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyW(set, &data, SPDRP_DEVICEDESC, nullptr, nullptr, 0, &required));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
     EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
@@ -285,7 +287,9 @@ TEST_F(SysfsPortsTest, MonitorNoticesTheTerminalLeaving) {
     ASSERT_TRUE(dlg->Create(IDD_MAIN_DIALOG, nullptr));
     EXPECT_EQ(std::wstring(State().g_DebugDevFileName), L"\\\\.\\ttyACM0");
     ASSERT_TRUE(pumpUntil([] { return State().g_ListenState.load() == LISTEN_PRESENT; }));
+    // Interface 2 of the first terminal stays: it is not a terminal port.
     umockdev_testbed_remove_device(testbed_, terminalTty_.c_str());
+    umockdev_testbed_remove_device(testbed_, padTty_.c_str());
     EXPECT_TRUE(pumpUntil([&] { return count("OnDevRemoved\r\n") == 1; }));
     EXPECT_FALSE(State().g_DevicePresent);
     AppUninit();
