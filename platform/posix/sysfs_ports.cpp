@@ -230,11 +230,15 @@ void DescribeOther(const std::string& deviceDir, const std::string& driver, Sysf
 }
 
 bool DescribePort(const std::string& name, SysfsPort* port) {
+    // Most entries are virtual consoles and pseudo terminals; one access()
+    // through the links turns them away (and dangling links of a device on
+    // its way out) before any path is resolved. The monitor runs this for
+    // every entry twenty times a second.
+    if (access((kTtyClass + "/" + name + "/device").c_str(), F_OK) != 0)
+        return false;
     std::string ttyDir, deviceDir;
     if (!Resolve(kTtyClass, name, &ttyDir) || !Resolve(ttyDir, "device", &deviceDir))
         return false;
-    if (access(deviceDir.c_str(), F_OK) != 0 && errno == ENOENT)
-        return false;  // a dangling link: the device is on its way out
     std::string driverLink;
     const std::string driver = ReadLink(deviceDir + "/driver", &driverLink) ? BaseName(driverLink) : "";
     std::string type;
