@@ -24,6 +24,7 @@ namespace {
 // without touching the port or the engine, which are going away.
 std::atomic<bool> g_exiting{false};
 std::atomic<bool> g_exitGuardInstalled{false};
+std::atomic<WatcherLeavingHook> g_leavingHook{nullptr};
 
 constexpr DWORD kExitWaitMs = 1000;
 
@@ -62,6 +63,7 @@ UINT DebugReadThread(LPVOID) {
             (void)SendMessageW(AfxGetMainHwnd(), WM_DEBUGREAD, static_cast<WPARAM>(stat.cbInQue), 0);
         }
     }
+    if (WatcherLeavingHook hook = g_leavingHook.load()) hook();
     s.g_ReadThread = nullptr;
     AfxEndThread(0);
 }
@@ -94,6 +96,8 @@ void StartReceiveWatcher() {
     // stays null and the next open tries again.
     s.g_ReadThread = AfxBeginThread(DebugReadThread, nullptr, THREAD_PRIORITY_NORMAL, 0, 0, nullptr);
 }
+
+void SetWatcherLeavingHookForTest(WatcherLeavingHook hook) { g_leavingHook = hook; }
 
 LRESULT CVantrelDlg::OnDebugRead(WPARAM wParam, LPARAM) {
     if (g_exiting) return 1;

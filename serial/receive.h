@@ -26,3 +26,8 @@ bool WaitForLeavingWatcher(DWORD maxMs);
 // Also arranges, once, that process end stops a running watcher before the
 // process's objects go away.
 void StartReceiveWatcher();
+
+// Tests only: called by a watcher that has left its loop, just before it
+// clears g_ReadThread, so that a test can hold it at that point. Null: none.
+using WatcherLeavingHook = void (*)();
+void SetWatcherLeavingHookForTest(WatcherLeavingHook hook);

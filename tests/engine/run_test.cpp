@@ -104,7 +104,7 @@ TEST_F(RunEngineTest, ScriptShorterThanHeaderShowsOpenObjFailed) {
 }
 
 TEST_F(RunEngineTest, IdleEngineIgnoresEverythingButStart) {
-    for (int event : {0, UPG_EVENT_NEXT, UPG_EVENT_OPEN_PORT, UPG_EVENT_REPLY, UPG_EVENT_WAIT_TIMEOUT,
+    for (int event : std::initializer_list<int>{0, UPG_EVENT_NEXT, UPG_EVENT_OPEN_PORT, UPG_EVENT_REPLY, UPG_EVENT_WAIT_TIMEOUT,
                       UPG_EVENT_REPLY_TIMEOUT, UPG_EVENT_STOP, 99})
         RunUpgradeEvent(event);
     EXPECT_TRUE(Trace().empty());

@@ -2,6 +2,8 @@
 // loop: delivery of replies, the watcher's lifecycle, and process end.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <string>
@@ -13,10 +15,23 @@
 #include "engine/run.h"
 #include "framework/afxwin.h"
 #include "serial/port.h"
+#include "serial/receive.h"
 #include "tests/engine/dialog_fixture.h"
 #include "tests/serial/pty_terminal.h"
 
 namespace {
+
+// Holds a leaving watcher between the end of its loop and the clearing of
+// g_ReadThread until released (at most 3 s, so a fault cannot hang the test).
+std::atomic<bool> g_watcherHeld{false};
+std::atomic<bool> g_releaseWatcher{false};
+
+void HoldLeavingWatcher() {
+    g_watcherHeld = true;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (!g_releaseWatcher && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
 class ReceiveTest : public DialogFixture {
 protected:
@@ -107,6 +122,26 @@ TEST_F(ReceiveTest, ReopenRightAfterCloseEndsWithExactlyOneWatcher) {
     }
 }
 
+TEST_F(ReceiveTest, ReopenWhileTheOldWatcherIsLeavingStartsANewOne) {
+    g_watcherHeld = false;
+    g_releaseWatcher = false;
+    SetWatcherLeavingHookForTest(HoldLeavingWatcher);
+    ASSERT_TRUE(UpgradeOpenPort());
+    UpgradeClosePort();
+    ASSERT_TRUE(PumpUntil([] { return g_watcherHeld.load(); }));
+    // The old watcher has seen the close but still holds g_ReadThread; let
+    // it go a little later, while the open below is under way.
+    std::thread releaser([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        g_releaseWatcher = true;
+    });
+    SetWatcherLeavingHookForTest(nullptr);
+    const bool opened = UpgradeOpenPort();
+    releaser.join();
+    ASSERT_TRUE(opened);
+    EXPECT_TRUE(WatcherCountStaysOne()) << AfxRunningThreadCount() << " watchers";
+}
+
 TEST_F(ReceiveTest, ReopenWhileTheOldWatcherWaitsInItsNotification) {
     ASSERT_TRUE(UpgradeOpenPort());
     // The watcher sends WM_DEBUGREAD and waits: this thread is not pumping.
@@ -148,6 +183,11 @@ TEST_F(ReceiveDeathTest, ProcessEndWhileTheWatcherRunsIsClean) {
     EXPECT_EXIT(
         {
             alarm(5);  // a hang ends the child with SIGALRM, failing the test
+            // Runs after every handler registered later, the port's among
+            // them: by then the watcher must have left.
+            std::atexit([] {
+                if (State().g_ReadThread.load() != nullptr || AfxRunningThreadCount() != 0) std::_Exit(4);
+            });
             if (!UpgradeOpenPort()) std::_Exit(3);
             // Leave the watcher blocked in its notification to this thread.
             pty_.Send({1, 2, 3});
