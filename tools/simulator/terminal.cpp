@@ -1,0 +1,420 @@
+// Playing an upgrade script from the terminal's side; see terminal.h.
+#include "tools/simulator/terminal.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+#include <stdexcept>
+
+#include "tools/simulator/reply_plan.h"
+
+namespace tools::sim {
+
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = Timeline::Clock;
+
+std::atomic<bool> g_stop{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+// How often waits look at the stop flag and at the port's open state.
+constexpr milliseconds kPollSlice{20};
+
+std::string Hex(std::span<const std::uint8_t> bytes, std::size_t max = 24) {
+  std::string out;
+  char b[4];
+  for (std::size_t i = 0; i < bytes.size() && i < max; ++i) {
+    std::snprintf(b, sizeof b, i ? " %02X" : "%02X", bytes[i]);
+    out += b;
+  }
+  if (bytes.size() > max) out += " ...";
+  return out;
+}
+
+int SliceMs(Clock::time_point until) {
+  const auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now());
+  return static_cast<int>(std::clamp(left, milliseconds(0), kPollSlice).count());
+}
+
+void Nap(Clock::time_point until) {
+  const int ms = SliceMs(until);
+  if (ms > 0) ::poll(nullptr, 0, std::min(ms, 5));
+}
+
+}  // namespace
+
+void RequestStop() { g_stop.store(true); }
+
+Terminal::Terminal(std::span<const std::uint8_t> data, Options options, std::ostream& out)
+    : data_(data), options_(std::move(options)), out_(out) {}
+
+void Terminal::Say(const std::string& line, bool always) {
+  if (!options_.quiet || always) out_ << "sim: " << line << std::endl;
+}
+
+std::string Terminal::Where(const Record& r) const {
+  return "record " + std::to_string(r.index) + " (" + CommandLabel(r.command) + " at offset " +
+         std::to_string(r.offset) + ")";
+}
+
+void Terminal::Plug(const std::string& link_path) {
+  pty_ = Pty::Open();
+  host_open_ = false;
+  // The host learns the port from this line: it must go out at once.
+  out_ << "port: " << pty_.slave_path() << std::endl;
+  if (!link_path.empty()) {
+    if (link_path == options_.link_path) {
+      link_ = Symlink(link_path, pty_.slave_path());
+    } else {
+      replug_link_.emplace(link_path, pty_.slave_path());
+    }
+    Say("link " + link_path + " -> " + pty_.slave_path());
+  }
+}
+
+void Terminal::ReportUnexpected(const Record* r, std::span<const std::uint8_t> bytes) {
+  Say(std::to_string(bytes.size()) + " unexpected byte(s) from the host " +
+          (r ? "during " + Where(*r) : std::string("after the last record")) + ": " + Hex(bytes),
+      true);
+}
+
+unsigned Terminal::DelayOf(const Record& r) {
+  if (auto s = DelaySeconds(r)) return *s;
+  // The upgrader takes the delay from the two bytes after the record head
+  // whatever the length says; follow it so the timeline stays right.
+  unsigned s = 0;
+  for (std::size_t i = 0; i < 2; ++i) {
+    const std::size_t at = r.offset + kRecordHeadSize + i;
+    s = s * 256u + (at < data_.size() ? data_[at] : 0u);
+  }
+  Say(Where(r) + ": delay payload is " + std::to_string(r.payload.size()) +
+          " byte(s); the upgrader reads " + std::to_string(s) + " s from the bytes after it",
+      true);
+  return s;
+}
+
+Terminal::Wait Terminal::Idle(const Record* r, Clock::time_point until, bool need_open) {
+  std::uint8_t buf[4096];
+  for (;;) {
+    if (g_stop.load()) return Wait::Interrupted;
+    if (Clock::now() >= until) return Wait::Done;
+    pollfd p{pty_.fd(), POLLIN, 0};
+    if (::poll(&p, 1, SliceMs(until)) < 0 && errno != EINTR) {
+      throw std::runtime_error(std::string("polling the pty: ") + std::strerror(errno));
+    }
+    if (p.revents & POLLIN) {
+      const ssize_t n = ::read(pty_.fd(), buf, sizeof buf);
+      if (n > 0) {
+        ReportUnexpected(r, {buf, static_cast<std::size_t>(n)});
+        continue;
+      }
+    }
+    if (p.revents & POLLHUP) {
+      if (host_open_) {
+        host_open_ = false;
+        if (need_open) return Wait::HostClosed;
+        Say("host closed the port");
+      }
+      Nap(until);  // a hung-up master polls ready at once
+    } else if (!host_open_) {
+      host_open_ = true;
+      Say("host opened the port");
+    }
+  }
+}
+
+Terminal::Wait Terminal::WaitHostOpen() {
+  const auto until = Clock::now() + std::chrono::seconds(options_.idle_timeout_s);
+  while (Clock::now() < until) {
+    if (g_stop.load()) return Wait::Interrupted;
+    if (pty_.HostHasOpen()) {
+      host_open_ = true;
+      return Wait::Done;
+    }
+    Nap(until);
+  }
+  return Wait::TimedOut;
+}
+
+Terminal::Wait Terminal::WaitHostClose(const Record* r) {
+  const auto until = Clock::now() + std::chrono::seconds(options_.idle_timeout_s);
+  std::uint8_t buf[4096];
+  while (Clock::now() < until) {
+    if (g_stop.load()) return Wait::Interrupted;
+    pollfd p{pty_.fd(), POLLIN, 0};
+    if (::poll(&p, 1, SliceMs(until)) < 0 && errno != EINTR) {
+      throw std::runtime_error(std::string("polling the pty: ") + std::strerror(errno));
+    }
+    // Bytes the host wrote before closing stay readable after the close.
+    if (p.revents & POLLIN) {
+      const ssize_t n = ::read(pty_.fd(), buf, sizeof buf);
+      if (n > 0) {
+        ReportUnexpected(r, {buf, static_cast<std::size_t>(n)});
+        continue;
+      }
+    }
+    if (p.revents & POLLHUP) {
+      host_open_ = false;
+      return Wait::Done;
+    }
+  }
+  return Wait::TimedOut;
+}
+
+Terminal::Wait Terminal::ReadPayload(const Record& r, std::vector<std::uint8_t>& got) {
+  const std::size_t want = r.payload.size();
+  auto until = Clock::now() + std::chrono::seconds(options_.idle_timeout_s);
+  got.clear();
+  while (got.size() < want) {
+    if (g_stop.load()) return Wait::Interrupted;
+    if (Clock::now() >= until) return Wait::TimedOut;
+    pollfd p{pty_.fd(), POLLIN, 0};
+    if (::poll(&p, 1, SliceMs(until)) < 0 && errno != EINTR) {
+      throw std::runtime_error(std::string("polling the pty: ") + std::strerror(errno));
+    }
+    if (p.revents & POLLIN) {
+      std::uint8_t buf[4096];
+      const std::size_t room = std::min(sizeof buf, want - got.size());
+      const ssize_t n = ::read(pty_.fd(), buf, room);
+      if (n > 0) {
+        got.insert(got.end(), buf, buf + n);
+        until = Clock::now() + std::chrono::seconds(options_.idle_timeout_s);
+        continue;
+      }
+    }
+    if (p.revents & POLLHUP) {
+      host_open_ = false;
+      return Wait::HostClosed;
+    }
+  }
+  return Wait::Done;
+}
+
+bool Terminal::WriteAll(std::span<const std::uint8_t> bytes) {
+  const auto until = Clock::now() + std::chrono::seconds(5);
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(pty_.fd(), bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      Say(std::string("writing to the pty: ") + std::strerror(errno), true);
+      return false;
+    }
+    if (Clock::now() >= until) {
+      Say("writing to the pty: the host has not read for 5 s", true);
+      return false;
+    }
+    pollfd p{pty_.fd(), POLLOUT, 0};
+    ::poll(&p, 1, SliceMs(until));
+  }
+  return true;
+}
+
+Terminal::Wait Terminal::SendReply(const Record& r) {
+  const ReplyPlan plan = PlanReply(r.command, FaultsFor(options_.faults, r.index));
+  summary_.faults += plan.faults_applied;
+  const milliseconds timeout = r.command == CMD_WAIT ? kWaitTimeout : kReplyTimeout;
+  if (!plan.send) {
+    Say(Where(r) + ": no reply (fault)");
+    timeline_.ReplyRefused(Clock::now(), timeout);
+    return Wait::Done;
+  }
+  if (plan.delay_ms > 0) {
+    const Wait w = Idle(&r, Clock::now() + milliseconds(plan.delay_ms), true);
+    if (w != Wait::Done) return w;
+  }
+  if (!host_open_) {
+    // A real line drops what is sent while nobody listens; a pty would keep
+    // it for the next open and spoil the next reply.
+    Say(Where(r) + ": the port is closed; reply not sent", true);
+    timeline_.ReplyRefused(Clock::now(), timeout);
+    return Wait::Done;
+  }
+  const std::size_t piece = plan.piece ? plan.piece : std::max<std::size_t>(plan.bytes.size(), 1);
+  for (std::size_t at = 0; at < plan.bytes.size(); at += piece) {
+    if (at > 0 && plan.gap_ms > 0) {
+      const Wait w = Idle(&r, Clock::now() + milliseconds(plan.gap_ms), true);
+      if (w != Wait::Done) return w;
+    }
+    const std::size_t n = std::min(piece, plan.bytes.size() - at);
+    if (!WriteAll(std::span(plan.bytes).subspan(at, n))) return Wait::HostClosed;
+  }
+  if (plan.accepted) {
+    timeline_.ReplyAccepted(Clock::now());
+  } else {
+    timeline_.ReplyRefused(Clock::now(), timeout);
+  }
+  Say(Where(r) + ": replied " + std::to_string(plan.bytes.size()) + " byte(s): " + Hex(plan.bytes));
+  return Wait::Done;
+}
+
+bool Terminal::Failed(Wait w, const Record* r, const char* doing) {
+  const std::string where = r ? " during " + Where(*r) : std::string(" after the last record");
+  switch (w) {
+    case Wait::Done:
+      return false;
+    case Wait::HostClosed:
+      Say("host closed the port" + where + " while " + doing, true);
+      break;
+    case Wait::TimedOut:
+      Say("nothing happened for " + std::to_string(options_.idle_timeout_s) + " s" + where +
+              " while " + doing,
+          true);
+      break;
+    case Wait::Interrupted:
+      Say(std::string("interrupted") + where, true);
+      break;
+  }
+  return true;
+}
+
+Summary Terminal::Run() {
+  summary_ = Summary{};
+  Plug(options_.link_path);
+  timeline_ = Timeline(Clock::now());
+
+  auto finish = [&]() {
+    char line[160];
+    std::snprintf(line, sizeof line, "records=%zu payload_bytes=%llu mismatches=%llu faults=%u",
+                  summary_.records, static_cast<unsigned long long>(summary_.payload_bytes),
+                  static_cast<unsigned long long>(summary_.mismatches), summary_.faults);
+    Say(line, true);
+    return summary_;
+  };
+
+  ScriptReader reader(data_);
+  bool stopped_by_script = false;
+  while (auto rec = reader.Next()) {
+    const Record& r = *rec;
+    const auto faults = FaultsFor(options_.faults, r.index);
+    for (const Fault& f : faults) {
+      if (f.kind == FaultKind::Unplug) {
+        ++summary_.faults;
+        Say(Where(r) + ": unplugged (fault " + f.text + ")", true);
+        pty_.Close();
+        summary_.unplugged = true;
+        return finish();
+      }
+      if (f.kind == FaultKind::Replug) {
+        ++summary_.faults;
+        Say(Where(r) + ": unplugged and plugged in again (fault " + f.text + ")", true);
+        pty_.Close();
+        Plug(f.path);
+      }
+    }
+
+    const auto take = timeline_.NextTake();
+    const auto margin = milliseconds(options_.wait_reply_ms);
+    switch (r.command) {
+      case CMD_OPEN_PORT: {
+        if (Failed(WaitHostOpen(), &r, "waiting for the host to open the port")) return finish();
+        timeline_.PortOpened(Clock::now());
+        Say(Where(r) + ": host opened the port");
+        break;
+      }
+      case CMD_CLOSE_PORT: {
+        if (Failed(WaitHostClose(&r), &r, "waiting for the host to close the port")) {
+          return finish();
+        }
+        timeline_.PortClosed(Clock::now());
+        Say(Where(r) + ": host closed the port");
+        break;
+      }
+      case CMD_DELAY: {
+        const unsigned seconds = DelayOf(r);
+        for (const Fault& f : faults) {
+          if (f.kind != FaultKind::NoiseDuringDelay) continue;
+          ++summary_.faults;
+          // Halfway through the pause: the upgrader has surely taken the
+          // record and not yet the next one.
+          const auto at = take + milliseconds(seconds * 500u);
+          if (Failed(Idle(&r, at, host_open_), &r, "pausing")) return finish();
+          if (!host_open_) {
+            Say(Where(r) + ": the port is closed; noise not sent", true);
+            continue;
+          }
+          const std::vector<std::uint8_t> noise(f.value, kNoiseByte);
+          if (!WriteAll(noise)) return finish();
+          Say(Where(r) + ": sent " + std::to_string(f.value) + " noise byte(s) (fault)");
+        }
+        timeline_.Delay(seconds);
+        Say(Where(r) + ": the upgrader pauses " + std::to_string(seconds) + " s");
+        break;
+      }
+      case CMD_WAIT: {
+        if (Failed(Idle(&r, take + margin, host_open_), &r, "waiting to answer")) return finish();
+        if (Failed(SendReply(r), &r, "answering")) return finish();
+        break;
+      }
+      case CMD_SEND_F1:
+      case CMD_SEND_F2: {
+        if (!host_open_ && Failed(WaitHostOpen(), &r, "waiting for the host to open the port")) {
+          return finish();
+        }
+        if (r.payload.empty()) {
+          // Nothing to read proves the upgrader has taken the record, so
+          // answer only after its take, as for CMD_WAIT.
+          if (Failed(Idle(&r, take + margin, true), &r, "waiting to answer")) return finish();
+        } else {
+          std::vector<std::uint8_t> got;
+          if (Failed(ReadPayload(r, got), &r, "reading the payload")) return finish();
+          summary_.payload_bytes += got.size();
+          std::size_t differ = 0, first = 0;
+          for (std::size_t i = 0; i < got.size(); ++i) {
+            if (got[i] != r.payload[i] && differ++ == 0) first = i;
+          }
+          if (differ > 0) {
+            summary_.mismatches += differ;
+            char detail[96];
+            std::snprintf(detail, sizeof detail, ", first at payload offset %zu (got %02X, want %02X)",
+                          first, got[first], r.payload[first]);
+            Say(Where(r) + ": payload mismatch: " + std::to_string(differ) + " of " +
+                    std::to_string(got.size()) + " byte(s) differ" + detail,
+                true);
+          } else {
+            Say(Where(r) + ": payload of " + std::to_string(got.size()) + " byte(s) matches");
+          }
+        }
+        if (Failed(SendReply(r), &r, "answering")) return finish();
+        break;
+      }
+      default:
+        Say(Where(r) + ": unknown command; the upgrader ends its run here", true);
+        stopped_by_script = true;
+        break;
+    }
+    if (stopped_by_script) break;
+    ++summary_.records;
+  }
+  if (!stopped_by_script && reader.problem()) {
+    Say("script damage: " + reader.problem()->message + "; the upgrader stops here", true);
+  }
+
+  // The upgrader closes the port after its last record.
+  if (Failed(WaitHostClose(nullptr), nullptr, "waiting for the host to close the port")) {
+    return finish();
+  }
+  summary_.complete = true;
+  return finish();
+}
+
+int Terminal::ExitStatus(const Summary& s) const {
+  if (s.unplugged) {
+    if (!options_.expect_unplug) return kExitUnplugged;
+    return s.mismatches ? kExitMismatch : kExitOk;
+  }
+  if (!s.complete) return kExitIncomplete;
+  return s.mismatches ? kExitMismatch : kExitOk;
+}
+
+}  // namespace tools::sim
