@@ -125,6 +125,14 @@ void SetTraceSink(TraceSink sink) {
     the_sink.installed = std::move(sink);
 }
 
+void ReloadTraceSetting() {
+    TraceSink from_environment = SinkFromEnvironment();
+    Sink& the_sink = TheSink();
+    std::lock_guard<std::mutex> lock(the_sink.mutex);
+    the_sink.from_environment = std::move(from_environment);
+    the_sink.configured = true;
+}
+
 }  // namespace platform
 
 void WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {

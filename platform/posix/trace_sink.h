@@ -18,6 +18,10 @@ using TraceSink = std::function<void(const std::string& utf8)>;
 // time; it must not itself write debugger output.
 void SetTraceSink(TraceSink sink);
 
+// Reads VANTREL_TRACE again (it is otherwise read once, at the first output):
+// for a program that sets it after start, and for tests.
+void ReloadTraceSetting();
+
 }  // namespace platform
 
 // Callers outside namespace platform (tests, the command-line runner) use the plain name.

@@ -84,6 +84,16 @@ public:
         line.xoff_char = dcb.XoffChar;
         std::lock_guard<std::mutex> lock(mutex_);
         if (const int err = tty::WriteLineSettings(fd_.Get(), line)) return PortError(err);
+        // Drivers adjust what they cannot do without failing (a pty always
+        // runs 8 bits without parity); Windows refuses such a DCB, so do we.
+        // The speed is not compared: drivers round it to what their clock
+        // divides, as Windows drivers do too.
+        tty::LineSettings after;
+        if (const int err = tty::ReadLineSettings(fd_.Get(), after)) return PortError(err);
+        if (after.byte_size != line.byte_size || after.parity != line.parity || after.stop_bits != line.stop_bits) {
+            tty::WriteLineSettings(fd_.Get(), before);
+            return ERROR_INVALID_PARAMETER;
+        }
         if (const int err = SetModemLines(dcb)) {
             tty::WriteLineSettings(fd_.Get(), before);  // all or nothing; the restore's own failure adds nothing
             return PortError(err);
