@@ -40,9 +40,11 @@ DWORD Now();
 int PumpMessages();
 // Pumps until done() is true or maxMs milliseconds have passed. On the manual
 // clock, when nothing is ready, the clock jumps to the calling thread's next
-// due timer if that is within maxMs of clock time; otherwise the loop waits
-// for other threads' messages for the rest of maxMs in real time. On the
-// steady clock it waits for messages up to maxMs real time. Returns done().
+// due timer while that is within maxMs of clock time, and otherwise to the
+// end of maxMs, so the call never waits in real time (other threads' work
+// that has not arrived yet is not waited for: use the steady clock for that).
+// On the steady clock it waits for messages up to maxMs real time. Returns
+// done().
 bool RunUntil(std::function<bool()> done, DWORD maxMs);
 
 // Called on the window's thread after a window's text, enabled state, combo

@@ -19,14 +19,31 @@ namespace user32 {
 
 namespace {
 
-// Ends the thread's part in the window system when the thread exits: senders
-// waiting for it are released with 0 and later sends fail at once.
+// Ends the thread's part in the window system when the thread exits: as on
+// Windows its windows go with it (without their procedures being called: the
+// thread is already leaving), senders waiting for it are released with 0 and
+// later sends fail at once.
 struct ThreadExit {
     ~ThreadExit() {
         auto& reg = Reg();
+        DWORD me = CurrentThread();
+        std::vector<HWND> owned;
         {
             std::lock_guard<std::mutex> lock(reg.lock);
-            DWORD me = CurrentThread();
+            for (auto& [hwnd, w] : reg.windows)
+                if (w->thread == me) owned.push_back(hwnd);
+        }
+        // Children were created after their parents: announce them first.
+        for (auto it = owned.rbegin(); it != owned.rend(); ++it) Driver().WindowDestroyed(*it);
+        {
+            std::lock_guard<std::mutex> lock(reg.lock);
+            for (HWND hwnd : owned) {
+                auto w = FindLocked(hwnd);
+                if (!w) continue;
+                if (auto p = FindLocked(w->parent)) std::erase(p->children, hwnd);
+                PurgeWindowLocked(hwnd);
+                reg.windows.erase(hwnd);
+            }
             auto it = reg.queues.find(me);
             if (it != reg.queues.end()) {
                 for (auto& sm : it->second->sent) {

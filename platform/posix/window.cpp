@@ -516,13 +516,16 @@ LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
     case WM_NCCREATE: return TRUE;
     case WM_SETTEXT: {
         auto* text = reinterpret_cast<const wchar_t*>(lParam);
+        bool changed = false;
         {
             std::lock_guard<std::mutex> lock(reg.lock);
             auto w = FindLocked(hWnd);
             if (!w) return FALSE;
-            w->text = text ? text : L"";
+            std::wstring now = text ? text : L"";
+            changed = now != w->text;
+            w->text = std::move(now);
         }
-        NotifyChanged(hWnd, WM_SETTEXT);
+        if (changed) NotifyChanged(hWnd, WM_SETTEXT);
         return TRUE;
     }
     case WM_GETTEXT: {

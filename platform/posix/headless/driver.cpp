@@ -183,8 +183,10 @@ bool RunUntil(std::function<bool()> done, DWORD maxMs) {
                 AdvanceClock(timer);  // nothing to wait for in real time: jump to the tick
                 continue;
             }
-            // No tick within the budget: only other threads can bring work.
-            Headless().WaitRealTime(std::min<DWORD>(maxMs - realUsed, 10));
+            // No tick within the budget: the budget passes at once.
+            AdvanceClock(maxMs - clockUsed);
+            PumpMessages();
+            return done();
         } else {
             DWORD wait = std::min(maxMs - std::max(clockUsed, realUsed), timer);
             Headless().WaitRealTime(std::min<DWORD>(wait, 10));
