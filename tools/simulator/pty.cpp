@@ -60,11 +60,11 @@ Pty& Pty::operator=(Pty&& other) noexcept {
 
 Pty::~Pty() { Close(); }
 
-bool Pty::HostHasOpen() const {
+bool Pty::HostHasOpened() const {
   if (fd_ < 0) return false;
   pollfd p{fd_, POLLIN, 0};
   if (::poll(&p, 1, 0) < 0) return false;
-  return (p.revents & POLLHUP) == 0;
+  return (p.revents & POLLHUP) == 0 || (p.revents & POLLIN) != 0;
 }
 
 void Pty::Close() {

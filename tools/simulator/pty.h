@@ -32,8 +32,10 @@ class Pty {
   const std::string& slave_path() const { return slave_; }
   bool is_open() const { return fd_ >= 0; }
 
-  // True while some process holds the slave open.
-  bool HostHasOpen() const;
+  // True while some process holds the slave open, or when it has written
+  // bytes still waiting here: those prove an open even if the host closed
+  // again before we looked (its close is then seen by the next wait).
+  bool HostHasOpened() const;
 
   // Closing the master makes the slave node vanish: the port is unplugged.
   void Close();

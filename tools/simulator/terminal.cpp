@@ -67,16 +67,20 @@ std::string Terminal::Where(const Record& r) const {
 void Terminal::Plug(const std::string& link_path) {
   pty_ = Pty::Open();
   host_open_ = false;
-  // The host learns the port from this line: it must go out at once.
-  out_ << "port: " << pty_.slave_path() << std::endl;
   if (!link_path.empty()) {
     if (link_path == options_.link_path) {
+      // Drop the old link first: the new pty may reuse the old slave's
+      // name, and the old link's cleanup would then remove the new one.
+      link_ = Symlink();
       link_ = Symlink(link_path, pty_.slave_path());
     } else {
       replug_link_.emplace(link_path, pty_.slave_path());
     }
-    Say("link " + link_path + " -> " + pty_.slave_path());
   }
+  // The host learns the port from this line, so it goes out at once, and
+  // only once the link (if any) is in place.
+  out_ << "port: " << pty_.slave_path() << std::endl;
+  if (!link_path.empty()) Say("link " + link_path + " -> " + pty_.slave_path());
 }
 
 void Terminal::ReportUnexpected(const Record* r, std::span<const std::uint8_t> bytes) {
@@ -134,7 +138,7 @@ Terminal::Wait Terminal::WaitHostOpen() {
   const auto until = Clock::now() + std::chrono::seconds(options_.idle_timeout_s);
   while (Clock::now() < until) {
     if (g_stop.load()) return Wait::Interrupted;
-    if (pty_.HostHasOpen()) {
+    if (pty_.HostHasOpened()) {
       host_open_ = true;
       return Wait::Done;
     }
