@@ -33,7 +33,9 @@ double CpuSeconds() {
 }
 
 void BuildTestbed(UMockdevTestbed* testbed) {
-    const gchar* root = umockdev_testbed_get_root_dir(testbed);
+    gchar* rootDir = umockdev_testbed_get_root_dir(testbed);
+    const std::string root = rootDir;
+    g_free(rootDir);
     for (int i = 0; i < 8; ++i) {
         const std::string usbName = "1-" + std::to_string(i + 1);
         gchar* usb = umockdev_testbed_add_device(testbed, "usb", usbName.c_str(), nullptr, "idVendor", i == 7 ? "03eb" : "1234",
@@ -43,7 +45,7 @@ void BuildTestbed(UMockdevTestbed* testbed) {
                                                  nullptr, nullptr);
         const std::string ttyName = "ttyACM" + std::to_string(i);
         gchar* tty = umockdev_testbed_add_device(testbed, "tty", ttyName.c_str(), itf, nullptr, nullptr);
-        const std::string link = std::string(root) + tty + "/device";
+        const std::string link = root + tty + "/device";
         if (symlink("..", link.c_str()) != 0)
             std::perror(link.c_str());
         g_free(tty);
