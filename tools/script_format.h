@@ -84,6 +84,7 @@ class ScriptReader {
   std::optional<Problem> problem_;
 };
 
+// Records point into the data given to ParseScript, which must outlive them.
 struct Script {
   std::vector<Record> records;
   std::vector<Problem> problems;  // structural damage last, if any

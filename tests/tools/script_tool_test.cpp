@@ -42,7 +42,8 @@ TEST(BuildScript, RecordsFollowTheDescriptionAfterTheDefaultHeader) {
 
 TEST(BuildScript, GeneratedPayloadsAreReproducibleAndDifferBySeed) {
   EXPECT_EQ(BuildScript("send1 64\nsend1 64\n"), BuildScript("send1 64\nsend1 64\n"));
-  const Script s = ParseScript(BuildScript("send1 64\nsend1 64\n"));
+  const auto bytes = BuildScript("send1 64\nsend1 64\n");  // outlives the spans
+  const Script s = ParseScript(bytes);
   ASSERT_EQ(s.records.size(), 2u);
   EXPECT_FALSE(std::equal(s.records[0].payload.begin(), s.records[0].payload.end(),
                           s.records[1].payload.begin()));
