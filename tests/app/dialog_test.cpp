@@ -48,7 +48,8 @@ TEST_F(MainDialogTest, HasEveryControlOfTheTemplate) {
         EXPECT_EQ(Text(c.id), c.text);
         EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(h, GWL_STYLE)), c.style);
         EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(h, GWL_EXSTYLE)), c.exStyle);
-        RECT expected = {c.dlu.left, c.dlu.top, c.dlu.left + c.dlu.right, c.dlu.top + c.dlu.bottom};
+        // The dialog manager converts the width and height themselves, not the corners.
+        RECT expected = {0, 0, c.dlu.right, c.dlu.bottom};
         MapDialogRect(dlg_->GetSafeHwnd(), &expected);
         RECT client{};
         GetClientRect(h, &client);

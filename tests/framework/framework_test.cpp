@@ -102,7 +102,9 @@ TEST(DialogTemplate, EncodesTheMainDialogAsAnExtendedTemplate) {
     } expected[] = {{0x50010000, 1000, 0x80, L"loader"},
                     {0x50010000, 1004, 0x80, L"Quit"}};
     for (const auto& e : expected) {
-        if (i % 2) EXPECT_EQ(t[i++], 0);
+        if (i % 2) {
+            EXPECT_EQ(t[i++], 0);
+        }
         EXPECT_EQ(ReadDword(t, i), 0u);  // helpID
         EXPECT_EQ(ReadDword(t, i), 0u);  // exStyle
         EXPECT_EQ(ReadDword(t, i), e.style);
