@@ -50,11 +50,14 @@ int PixelsToDialogX(int px, const BaseUnits& base) { return Inverse(px, base.x, 
 int PixelsToDialogY(int px, const BaseUnits& base) { return Inverse(px, base.y, 8); }
 
 QRect ConvertRect(const RECT& r, const BaseUnits& from, const BaseUnits& to) {
-    const int left = DialogToPixelsX(PixelsToDialogX(r.left, from), to);
-    const int top = DialogToPixelsY(PixelsToDialogY(r.top, from), to);
-    const int right = DialogToPixelsX(PixelsToDialogX(r.right, from), to);
-    const int bottom = DialogToPixelsY(PixelsToDialogY(r.bottom, from), to);
-    return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
+    // Position and size are mapped each on its own, as the dialog manager
+    // places a template's controls (x, y, cx, cy), so a width does not move
+    // with the rounding of its left edge.
+    const int x = DialogToPixelsX(PixelsToDialogX(r.left, from), to);
+    const int y = DialogToPixelsY(PixelsToDialogY(r.top, from), to);
+    const int cx = DialogToPixelsX(PixelsToDialogX(r.right - r.left, from), to);
+    const int cy = DialogToPixelsY(PixelsToDialogY(r.bottom - r.top, from), to);
+    return QRect(x, y, cx, cy);
 }
 
 }  // namespace ui_qt

@@ -35,7 +35,8 @@ int PixelsToDialogX(int px, const BaseUnits& base);
 int PixelsToDialogY(int px, const BaseUnits& base);
 
 // A rectangle of the window system (pixels under `from`) re-laid out in Qt
-// pixels under `to`, corner by corner as MapDialogRect maps templates.
+// pixels under `to`: its position and its size, each read back to dialog
+// units and mapped again.
 QRect ConvertRect(const RECT& r, const BaseUnits& from, const BaseUnits& to);
 
 }  // namespace ui_qt

@@ -41,6 +41,14 @@ void EventWait::Wait(DWORD timeoutMs) {
         return;
     }
     EnsurePumpTimer();
+    // A look without waiting (PeekMessageW asks so before every look): the
+    // events already queued are delivered; what woke the thread is in the
+    // window system's queues, which the caller reads next.
+    if (timeoutMs == 0) {
+        guiWoken_ = false;
+        QCoreApplication::processEvents();
+        return;
+    }
     // A wake that came before this wait must end it at once; the input that
     // is already queued is still delivered.
     if (guiWoken_.exchange(false)) {
@@ -116,9 +124,23 @@ void EventWait::EndModalPump() {
 
 void EventWait::Pump() {
     if (pumpDepth_ == 0) return;
-    // The wake-up flag is consumed here: what woke the thread is dispatched now.
-    guiWoken_ = false;
-    user32::PumpReadyMessages();
+    if (pumpingLevel_ == pumpDepth_) {
+        // Reached again from Qt events delivered while pumping for the same
+        // box (PeekMessageW lets the back end deliver its events): the pump
+        // running looks again when it is done instead of nesting. A box
+        // opened by a handler meanwhile is a deeper level and pumps itself.
+        pumpAgain_ = true;
+        return;
+    }
+    const int outerLevel = pumpingLevel_;
+    pumpingLevel_ = pumpDepth_;
+    do {
+        pumpAgain_ = false;
+        // The wake-up flag is consumed here: what woke the thread is dispatched now.
+        guiWoken_ = false;
+        user32::PumpReadyMessages();
+    } while (pumpAgain_ && pumpDepth_ > 0);
+    pumpingLevel_ = outerLevel;
     // A handler may have closed the last box meanwhile.
     if (pumpDepth_ == 0) return;
     const DWORD next = user32::NextTimerDelay();

@@ -66,6 +66,8 @@ private:
     std::atomic<bool> wakePosted_{false};
     QEventLoop* activeLoop_ = nullptr;
     int pumpDepth_ = 0;
+    int pumpingLevel_ = 0;  // the box depth a running Pump() serves, 0 when none
+    bool pumpAgain_ = false;
     std::unique_ptr<QObject> context_;  // the pump timer's receiver, on the GUI thread
     std::unique_ptr<QTimer> pumpTimer_;
 };

@@ -3,6 +3,7 @@
 
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QVariant>
 #include <QWidget>
 
@@ -87,12 +88,16 @@ bool InputFilter::eventFilter(QObject* watched, QEvent* event) {
         default: return false;
         }
     }
-    case QEvent::Close:
-        if (InNoEscapeBox(watched) && qobject_cast<QWidget*>(watched) && static_cast<QWidget*>(watched)->isWindow()) {
+    case QEvent::Close: {
+        // A pressed button closes the box through a close event too; only a
+        // close request without an answer is refused.
+        auto* box = qobject_cast<QMessageBox*>(watched);
+        if (box && InNoEscapeBox(box) && !box->clickedButton()) {
             event->ignore();
             return true;
         }
         return false;
+    }
     case QEvent::FocusIn: {
         // The mouse moved the focus; the window system must follow, or Enter
         // would still act on the control it thinks has the focus.
