@@ -415,6 +415,20 @@ TEST_F(RunEngineTest, AutoDetectWaitEndsWhenTheTerminalArrives) {
     ExpectArmed(15, UPG_EVENT_WAIT_TIMEOUT);
 }
 
+TEST_F(RunEngineTest, AutoDetectTerminalWhosePortCannotBeOpenedFailsTheRun) {
+    dlg_->m_Port.SetWindowText(L"Auto Detect");
+    Start(ScriptBuilder().OpenPort().Wait());
+    std::wcscpy(State().g_DebugDevFileName, L"\\\\.\\COM9");
+    ArmUpgradeTimer(3, UPG_EVENT_OPEN_PORT);
+    Advance(3000);
+    EXPECT_EQ(LastRunOutcome(), RunOutcome::PortOpenFailed);
+    EXPECT_EQ(Text(IDC_CONNECT_STATUS), L"COM9: Open Failed");
+    const std::vector<ShownBox> boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, L"设备打开失败[COM9]");
+    ExpectIdleAfterRun();
+}
+
 TEST_F(RunEngineTest, AutoDetectWithTerminalPresentOpensItsPort) {
     dlg_->m_Port.SetWindowText(L"Auto Detect");
     State().g_DevicePresent = true;
