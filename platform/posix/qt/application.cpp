@@ -10,7 +10,6 @@
 #include <atomic>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -42,9 +41,11 @@ CommandLine& ReadCommandLine() {
     return line;
 }
 
-// Owned here so that it goes at static destruction, after every widget of
-// the driver (the driver is made after this on first use, so it goes first).
-std::unique_ptr<QApplication> g_ownApp;
+// The application lives until the process ends and is never deleted: Qt
+// cannot be torn down during static destruction, because the globals Qt
+// made lazily while running are destroyed before anything made earlier, and
+// ~QApplication then reaches into them. The system reclaims it at exit.
+QApplication* g_ownApp = nullptr;
 std::atomic<DWORD> g_guiThread{0};
 std::mutex g_createLock;
 
@@ -58,11 +59,11 @@ QApplication* EnsureApplication() {
         return existing;
     }
     CommandLine& line = ReadCommandLine();
-    g_ownApp = std::make_unique<QApplication>(line.argc, line.argv.data());
+    g_ownApp = new QApplication(line.argc, line.argv.data());
     // The window system decides when the program ends, never Qt.
     QApplication::setQuitOnLastWindowClosed(false);
     g_guiThread = GetCurrentThreadId();
-    return g_ownApp.get();
+    return g_ownApp;
 }
 
 bool OnGuiThread() {

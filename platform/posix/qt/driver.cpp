@@ -1,7 +1,7 @@
 // The driver table of the Qt back end and the map from windows to widgets.
 //
 // Widgets are made with new and owned by Qt's parent chain; a top-level
-// widget is owned by this driver until its window is destroyed. A widget
+// widget is deleted when its window is destroyed. A widget
 // whose window goes is hidden at once and deleted later, from the event
 // loop, because the destruction is often asked for from inside one of its
 // own signal handlers (a click that ends the dialog).
@@ -49,14 +49,10 @@ Qt::WindowFlags TopLevelFlags(DWORD style) {
 
 class QtDriver final : public user32::WindowDriver {
 public:
-    ~QtDriver() override {
-        if (!OnGuiThread()) return;  // Qt objects can only go on their thread
-        for (auto& [hwnd, widget] : widgets_)
-            if (widget && widget->isWindow()) delete widget.data();
-        widgets_.clear();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        if (filter_) qApp->removeEventFilter(filter_.get());
-    }
+    // Nothing of Qt is touched when the driver goes at static destruction:
+    // the widgets of windows still open at exit and the application are left
+    // to the end of the process (see application.cpp).
+    ~QtDriver() override = default;
 
     void WindowCreated(HWND hwnd) override {
         if (!Prepare("WindowCreated")) return;
@@ -165,8 +161,10 @@ private:
             return false;
         }
         if (!filter_) {
-            filter_ = std::make_unique<InputFilter>();
-            qApp->installEventFilter(filter_.get());
+            // A child of the application, which is never torn down (application.cpp).
+            filter_ = new InputFilter;
+            filter_->setParent(qApp);
+            qApp->installEventFilter(filter_);
         }
         return true;
     }
@@ -231,7 +229,7 @@ private:
 
     std::map<HWND, QPointer<QWidget>> widgets_;  // GUI thread
     std::map<HWND, Scale> scales_;               // top-level windows; GUI thread
-    std::unique_ptr<InputFilter> filter_;
+    InputFilter* filter_ = nullptr;  // GUI thread
     EventWait waiter_;
     std::atomic<bool> warnedThread_{false};
 };

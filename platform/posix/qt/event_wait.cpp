@@ -29,10 +29,10 @@ EventWait::ThreadWaiter& EventWait::WaiterFor(DWORD threadId) {
 
 void EventWait::EnsurePumpTimer() {
     if (pumpTimer_) return;
-    context_ = std::make_unique<QObject>();
-    pumpTimer_ = std::make_unique<QTimer>();
+    // Owned by the application, which outlives every wait (application.cpp).
+    pumpTimer_ = new QTimer(QCoreApplication::instance());
     pumpTimer_->setSingleShot(true);
-    QObject::connect(pumpTimer_.get(), &QTimer::timeout, context_.get(), [this] { Pump(); });
+    QObject::connect(pumpTimer_, &QTimer::timeout, pumpTimer_, [this] { Pump(); });
 }
 
 void EventWait::Wait(DWORD timeoutMs) {

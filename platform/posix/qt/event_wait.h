@@ -68,8 +68,7 @@ private:
     int pumpDepth_ = 0;
     int pumpingLevel_ = 0;  // the box depth a running Pump() serves, 0 when none
     bool pumpAgain_ = false;
-    std::unique_ptr<QObject> context_;  // the pump timer's receiver, on the GUI thread
-    std::unique_ptr<QTimer> pumpTimer_;
+    QTimer* pumpTimer_ = nullptr;  // GUI thread; a child of the application
 };
 
 // The driver's one instance.
