@@ -336,7 +336,8 @@ public:
     CWinThread() = default;
     ~CWinThread() override = default;
     BOOL m_bAutoDelete = TRUE;
-    CWnd* m_pMainWnd = nullptr;
+    // Read by worker threads (through AfxGetMainHwnd) while the window thread sets it.
+    std::atomic<CWnd*> m_pMainWnd{nullptr};
     DWORD m_nThreadID = 0;
     virtual BOOL InitInstance() { return FALSE; }
     virtual int ExitInstance() { return 0; }

@@ -91,7 +91,9 @@ void CWinApp::OnHelp() {
 CWinApp* AfxGetApp() { return g_app.load(); }
 
 CWnd* AfxGetMainWnd() {
-    if (CWinApp* app = g_app.load(); app && app->m_pMainWnd) return app->m_pMainWnd;
+    if (CWinApp* app = g_app.load()) {
+        if (CWnd* wnd = app->m_pMainWnd.load()) return wnd;
+    }
     return g_mainWnd.load();
 }
 
