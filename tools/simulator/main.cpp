@@ -21,7 +21,7 @@ int Usage(const std::string& why) {
   if (!why.empty()) std::cerr << "vantrel-sim: " << why << '\n';
   std::cerr << "usage: vantrel-sim --script FILE [--link PATH] [--fault IDX:KIND[:ARG]]...\n"
                "                   [--wait-reply-ms MS] [--idle-timeout-s S] [--expect-unplug]\n"
-               "                   [--quiet]\n"
+               "                   [--timing FILE] [--quiet]\n"
                "faults: noreply status:XX byte3:XX split:K:GAPMS extra:N short:N garbage:N\n"
                "        delay:MS unplug replug:PATH noise-during-delay:N\n";
   return kExitSetup;
@@ -48,11 +48,13 @@ int Run(int argc, char** argv) {
     } else if (arg == "--expect-unplug") {
       options.expect_unplug = true;
     } else if (arg == "--script" || arg == "--link" || arg == "--fault" ||
-               arg == "--wait-reply-ms" || arg == "--idle-timeout-s") {
+               arg == "--wait-reply-ms" || arg == "--idle-timeout-s" || arg == "--timing") {
       const char* v = value();
       if (!v) return Usage(arg + " needs a value");
       if (arg == "--script") {
         options.script_path = v;
+      } else if (arg == "--timing") {
+        options.timing_path = v;
       } else if (arg == "--link") {
         options.link_path = v;
       } else if (arg == "--fault") {

@@ -188,6 +188,9 @@ Terminal::Wait Terminal::ReadPayload(const Record& r, std::vector<std::uint8_t>&
       const std::size_t room = std::min(sizeof buf, want - got.size());
       const ssize_t n = ::read(pty_.fd(), buf, room);
       if (n > 0) {
+        if (got.empty() && !options_.timing_path.empty()) {
+          timing_.PayloadFirstByte(r.index, r.command, TimingLog::NowNs());
+        }
         got.insert(got.end(), buf, buf + n);
         until = Clock::now() + std::chrono::seconds(options_.idle_timeout_s);
         continue;
@@ -253,6 +256,9 @@ Terminal::Wait Terminal::SendReply(const Record& r) {
     const std::size_t n = std::min(piece, plan.bytes.size() - at);
     if (!WriteAll(std::span(plan.bytes).subspan(at, n))) return Wait::HostClosed;
   }
+  if (!options_.timing_path.empty() && !plan.bytes.empty()) {
+    timing_.ReplyLastByte(r.index, r.command, TimingLog::NowNs());
+  }
   if (plan.accepted) {
     timeline_.ReplyAccepted(Clock::now());
   } else {
@@ -284,6 +290,7 @@ bool Terminal::Failed(Wait w, const Record* r, const char* doing) {
 
 Summary Terminal::Run() {
   summary_ = Summary{};
+  timing_ = TimingLog{};
   Plug(options_.link_path);
   timeline_ = Timeline(Clock::now());
 
@@ -293,6 +300,7 @@ Summary Terminal::Run() {
                   summary_.records, static_cast<unsigned long long>(summary_.payload_bytes),
                   static_cast<unsigned long long>(summary_.mismatches), summary_.faults);
     Say(line, true);
+    if (!options_.timing_path.empty()) timing_.WriteFile(options_.timing_path);
     return summary_;
   };
 

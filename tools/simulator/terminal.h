@@ -25,6 +25,7 @@
 #include "tools/simulator/fault.h"
 #include "tools/simulator/pty.h"
 #include "tools/simulator/timeline.h"
+#include "tools/simulator/timing.h"
 
 namespace tools::sim {
 
@@ -36,6 +37,7 @@ struct Options {
   unsigned idle_timeout_s = 60;
   bool quiet = false;
   bool expect_unplug = false;
+  std::string timing_path;  // empty: no timing file (timing.h)
 };
 
 // Exit statuses of vantrel-sim.
@@ -93,6 +95,7 @@ class Terminal {
   bool host_open_ = false;
   Timeline timeline_{Timeline::Clock::now()};
   Summary summary_;
+  TimingLog timing_;
 };
 
 // Set from a signal handler to end the run cleanly (links removed).
