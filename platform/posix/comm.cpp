@@ -34,6 +34,8 @@ public:
         return Result(device_->Write(buffer, count, done));
     }
 
+    void Release() override { device_->ReleaseExclusive(); }
+
     static BOOL Fail(DWORD error) {
         SetLastError(error);
         return FALSE;

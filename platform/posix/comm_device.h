@@ -36,6 +36,9 @@ public:
     virtual DWORD Write(const BYTE* buffer, DWORD count, DWORD& done) = 0;
     // Bytes waiting in the input queue; fails when the device is gone.
     virtual DWORD BytesWaiting(DWORD& count) = 0;
+    // The handle was closed: stop keeping other opens out, although the
+    // descriptor may live on until a call on another thread returns.
+    virtual void ReleaseExclusive() {}
 };
 
 struct CommOpenFailure {

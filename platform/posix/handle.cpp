@@ -78,6 +78,7 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
     // lock, unless a call on another thread still holds it, in which case the
     // descriptor is closed as that call returns. Closing it under a running
     // call would let the kernel reuse the number for an unrelated open.
+    object->Release();
     object.reset();
     return TRUE;
 }

@@ -24,6 +24,10 @@ public:
     virtual HandleKind Kind() const = 0;
     virtual BOOL Read(BYTE* buffer, DWORD count, DWORD& done) = 0;
     virtual BOOL Write(const BYTE* buffer, DWORD count, DWORD& done) = 0;
+    // Called by CloseHandle at once, even while a call on another thread
+    // still holds the object: gives up what keeps other opens out, so that
+    // the caller can open the same port again straight after its close.
+    virtual void Release() {}
 };
 
 // Enters an object; returns its new handle, or nullptr (last error set) when

@@ -12,6 +12,7 @@
 #include <sys/ioctl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <mutex>
@@ -44,10 +45,16 @@ class TtyDevice final : public CommDevice {
 public:
     TtyDevice(UniqueFd fd, bool exclusive, DCB dcb) : fd_(std::move(fd)), exclusive_(exclusive), dcb_(dcb) {}
 
-    ~TtyDevice() override {
+    ~TtyDevice() override { ReleaseExclusive(); }
+
+    void ReleaseExclusive() override {
         // The exclusive flag belongs to the tty, not to our descriptor: a pty
-        // keeps it after we close, and the next open would find it busy.
-        if (exclusive_) tty::SetExclusive(fd_.Get(), false);
+        // keeps it after we close, and the next open would find it busy. The
+        // flock goes too, though a watcher's last ClearCommError may still
+        // hold the descriptor for a moment.
+        if (!exclusive_.exchange(false)) return;
+        tty::SetExclusive(fd_.Get(), false);
+        ::flock(fd_.Get(), LOCK_UN);
     }
 
     DWORD GetState(DCB& dcb) override {
@@ -180,7 +187,7 @@ private:
     }
 
     UniqueFd fd_;
-    const bool exclusive_;
+    std::atomic<bool> exclusive_;
     std::mutex mutex_;  // guards the settings below, never held across a wait
     DCB dcb_;
     COMMTIMEOUTS timeouts_{};

@@ -499,6 +499,40 @@ TEST_F(TtyPortTest, WatcherPollingWhileWindowThreadClosesSeesInvalidHandle) {
     EXPECT_EQ(final_error.load(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
+TEST_F(TtyPortTest, PortOpensAgainAtOnceWhileAWatcherStillPollsTheOldHandle) {
+    // The tool closes and reopens a port while its receive watcher is still
+    // polling: the close must give the port up at once, not when the
+    // watcher's last call returns.
+    OpenOrFail();
+    std::atomic<HANDLE> shared{port_};
+    std::atomic<bool> stop{false};
+    std::atomic<long> polls{0};
+    std::thread watcher([&] {
+        while (!stop) {
+            DWORD errors = 0;
+            COMSTAT stat{};
+            ClearCommError(shared.load(), &errors, &stat);
+            polls.fetch_add(1);
+        }
+    });
+    int refused = 0;
+    for (int i = 0; i < 300; ++i) {
+        const long before = polls.load();
+        while (polls.load() < before + 2) std::this_thread::yield();
+        ASSERT_TRUE(CloseHandle(port_));
+        port_ = OpenPort();
+        if (port_ == INVALID_HANDLE_VALUE) {
+            ++refused;
+            port_ = nullptr;
+            break;
+        }
+        shared = port_;
+    }
+    stop = true;
+    watcher.join();
+    EXPECT_EQ(refused, 0) << "a reopen found the port still busy";
+}
+
 TEST_F(TtyPortTest, ReadOnOneThreadWhileAnotherClosesEndsCleanly) {
     OpenOrFail();
     SetTimeouts(0, 0, 200);
