@@ -1,0 +1,83 @@
+// Shared pieces of the vantrel-cli end-to-end tests: where the programs are,
+// scripts built from the description language, the simulator as a child
+// with its summary read back, and one bounded runner invocation.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/cli/cli_process.h"
+#include "tests/tools/child_process.h"
+
+namespace vantrel::e2e {
+
+// The programs under test: $VANTREL_CLI_EXE, $VANTREL_SIM_EXE and
+// $VANTREL_SCRIPT_EXE when set, else the paths the build compiled in.
+std::string CliExe();
+std::string SimExe();
+std::string ScriptExe();
+
+// Builds `description` with `vantrel-script build` into DIR/upgrader.asc and
+// returns its path; throws std::runtime_error with the tool's output.
+std::string BuildScript(const tools::testing::TempDir& dir, const std::string& description);
+
+// The payload bytes the upgrader writes when it plays every send record.
+std::uint64_t SendPayloadBytes(const std::string& script_path);
+
+// The simulator's last line: "sim: records=N payload_bytes=N mismatches=N faults=N".
+struct SimSummary {
+  std::size_t records = 0;
+  std::uint64_t payload_bytes = 0;
+  std::uint64_t mismatches = 0;
+  unsigned faults = 0;
+};
+
+class Simulator {
+ public:
+  // Starts vantrel-sim on the script with extra arguments and reads its
+  // port line; throws std::runtime_error (with its output) if none comes.
+  Simulator(const std::string& script_path, const std::vector<std::string>& args);
+
+  const std::string& port() const { return port_; }
+
+  // Waits for the simulator to end (killed at the deadline) and returns its
+  // exit status; its output is then complete.
+  std::optional<int> Finish(std::chrono::milliseconds timeout);
+  // The first output line starting with `prefix` from here on.
+  std::optional<std::string> ReadLineStartingWith(const std::string& prefix,
+                                                  std::chrono::milliseconds timeout);
+  const std::string& output() const { return child_->output(); }
+  std::optional<SimSummary> summary() const;
+  // Whether the simulator ever saw the host open its port.
+  bool SawHostOpen() const;
+
+ private:
+  std::unique_ptr<tools::testing::ChildProcess> child_;
+  std::string port_;
+};
+
+struct CliResult {
+  std::optional<int> exit;  // empty: killed at the deadline
+  std::string out;
+  std::string err;
+  std::chrono::milliseconds elapsed{0};
+  std::vector<std::string> lines;  // stdout, one entry per line
+
+  // The word of the last "result: " line, empty if none.
+  std::string result() const;
+};
+
+CliResult RunCli(const std::string& cwd, const std::vector<std::string>& args,
+                 std::chrono::milliseconds timeout,
+                 CliProcess::Options options = {});
+// Collects a started runner's end the same way.
+CliResult FinishCli(CliProcess& cli, std::chrono::steady_clock::time_point started,
+                    std::chrono::milliseconds timeout);
+
+std::vector<std::string> SplitLines(const std::string& text);
+
+}  // namespace vantrel::e2e
