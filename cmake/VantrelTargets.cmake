@@ -61,3 +61,8 @@ function(vantrel_link_platform target)
   target_link_libraries(${target} PRIVATE vantrel_core
     "$<LINK_GROUP:RESCAN,vantrel_kernel32,${P_COMM},vantrel_user32,${P_UI},${P_SETUPAPI}>" Threads::Threads)
 endfunction()
+
+# The Windows programs (Vantrel.exe, and the linking of vantrel-cli.exe).
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/VantrelWindows.cmake)
+endif()
