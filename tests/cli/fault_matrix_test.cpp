@@ -25,6 +25,9 @@ namespace {
 using namespace std::chrono_literals;
 using std::chrono::milliseconds;
 
+// The trace texts are UTF-8 on stderr; u8 literals are char8_t in C++20.
+const char* u8str(const char8_t* s) { return reinterpret_cast<const char*>(s); }
+
 // Payload bytes the terminal must have read: all the script's sends, or a
 // given count (a run that ends early).
 constexpr std::int64_t kAllSends = -1;
@@ -72,9 +75,9 @@ const std::vector<FaultCase> kCases = {
     {"LateReplyOutsideTheTimeoutFails", kOneSend1, {"--fault", "1:delay:5500"}, {},
      "reply-timeout", 6, 5900ms, 9s},
     {"Format1StatusRefused", "open\nwait\nsend1 64\nclose\n", {"--fault", "2:status:05"}, {},
-     "format1-refused", 7, 900ms, 4s, kAllSends, "[05H]"},
+     "format1-refused", 7, 900ms, 4s, kAllSends, u8str(u8"格式1应答错误: 错误码[05H]\r\n")},
     {"Format2Byte3Refused", kOneSend2, {"--fault", "1:byte3:41"}, {},
-     "format2-refused", 8, 900ms, 4s, kAllSends, "[41H]"},
+     "format2-refused", 8, 900ms, 4s, kAllSends, u8str(u8"格式2应答错误: 错误码[41H]\r\n")},
     // Past the exact length no check can succeed; the timeout decides.
     {"ThirteenByteReplyTimesOut", kOneSend1, {"--fault", "1:extra:1"}, {},
      "reply-timeout", 6, 5900ms, 9s},
@@ -95,7 +98,7 @@ const std::vector<FaultCase> kCases = {
     // 12, judged with the frame's byte 2 (0x02) as the status.
     {"NoiseDuringADelayCountsTowardTheReply", "open\ndelay 1\nsend1 64\nclose\n",
      {"--fault", "1:noise-during-delay:4", "--fault", "2:short:8"}, {},
-     "format1-refused", 7, 1900ms, 5s, kAllSends, "[02H]"},
+     "format1-refused", 7, 1900ms, 5s, kAllSends, u8str(u8"格式1应答错误: 错误码[02H]\r\n")},
     // The terminal vanishes while the 64 KiB payload is on its way: the
     // write's result is not examined, the missing reply ends the run.
     {"UnplugDuringASendTimesOut", "open\nsend1 4096\nsend1 65535\nclose\n",
