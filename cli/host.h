@@ -24,7 +24,8 @@ void ClickButton(HWND button);
 bool RunFor(const std::function<bool()>& done, DWORD ms);
 // Plain words for why a port could not be opened, from a Win32 error code.
 std::string PortErrorCause(DWORD error);
-// Text as UTF-8 for stdout.
+// Text as UTF-8 for stdout, and arguments (UTF-8) as text.
 std::string Utf8(const std::wstring& text);
+std::wstring Wide(const char* utf8);
 
 }  // namespace cli

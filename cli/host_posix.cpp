@@ -6,6 +6,7 @@
 #include "platform/posix/errno_map.h"
 #include "platform/posix/headless.h"
 #include "platform/posix/trace_sink.h"
+#include "platform/posix/utf8.h"
 
 namespace cli {
 
@@ -31,27 +32,8 @@ bool RunFor(const std::function<bool()>& done, DWORD ms) { return headless::RunU
 
 std::string PortErrorCause(DWORD error) { return platform::ErrorCause(error); }
 
-std::string Utf8(const std::wstring& text) {
-    std::string out;
-    for (wchar_t wc : text) {
-        const uint32_t c = static_cast<uint32_t>(wc);
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
+std::string Utf8(const std::wstring& text) { return platform::WideToUtf8(text); }
+
+std::wstring Wide(const char* utf8) { return platform::Utf8ToWide(utf8 ? utf8 : ""); }
 
 }  // namespace cli

@@ -37,20 +37,6 @@ std::atomic<bool> g_interrupted{false};
 
 extern "C" void OnSignal(int) { g_interrupted = true; }
 
-std::wstring Widen(const char* s) {
-    // Arguments are UTF-8; port names and line speeds are plain ASCII in practice.
-    std::wstring out;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
-    while (*p) {
-        uint32_t c = *p++;
-        int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-        if (extra) c &= (0x3F >> extra);
-        for (; extra > 0 && (*p & 0xC0) == 0x80; --extra) c = (c << 6) | (*p++ & 0x3F);
-        out.push_back(static_cast<wchar_t>(c));
-    }
-    return out;
-}
-
 int Usage(const char* why) {
     std::fprintf(stderr, "vantrel-cli: %s\nusage: vantrel-cli [--port TEXT] [--baud RATE] [--trace] [--list]\n", why);
     return kExitUsage;
@@ -66,10 +52,10 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
             }
             if (a == "--port") {
                 o.portGiven = true;
-                o.port = Widen(argv[++i]);
+                o.port = cli::Wide(argv[++i]);
             } else {
                 o.baudGiven = true;
-                o.baud = Widen(argv[++i]);
+                o.baud = cli::Wide(argv[++i]);
             }
         } else if (a == "--trace") {
             o.trace = true;
