@@ -9,8 +9,11 @@
 # - wineserver is started by us with -p5, so that it stays for the next test
 #   instead of starting again for each one, and its stderr goes to a log: when
 #   a pty master closes it prints thousands of lines.
-# - Wine's own messages are off (WINEDEBUG=-all); the program's output is
-#   left as it is.
+# - Wine's own messages are off (WINEDEBUG=-all, or VANTREL_WINEDEBUG); the
+#   program's output is left as it is.
+# - A new prefix draws no windows (Wine's null display driver), so that the
+#   programs and their tests run without an X server. A prefix made with
+#   VANTREL_WINE_GRAPHICS=x11 uses the X display instead (the screenshot test).
 # - A 32-bit program needs Wine's 32-bit loader, a 32-bit Linux program.
 #   Where the kernel cannot run those, the program cannot run at all: this
 #   says so on stderr and exits with 77, which the tests report as skipped
@@ -67,6 +70,9 @@ log="$(dirname "$prefix")/wineserver.log"
   "$server" -p5 2>>"$log" || true
   if [ ! -f "$prefix/system.reg" ]; then
     "$wine64" wineboot.exe -i >>"$log" 2>&1
+    if [ "${VANTREL_WINE_GRAPHICS:-null}" = null ]; then
+      "$wine64" reg.exe add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >>"$log" 2>&1
+    fi
   fi
 ) 9>"$prefix.lock"
 
