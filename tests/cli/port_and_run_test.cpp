@@ -89,7 +89,7 @@ class LongPortText : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string base = dir_.path("");
-    ASSERT_LT(base.size(), 50u) << "temporary directory path too long for this test: " << base;
+    if (base.size() >= 50) GTEST_SKIP() << "the temporary directory's path is too long to build a 59-character port: " << base;
     link_ = base + std::string(59 - base.size(), 'p');
     ASSERT_EQ(link_.size(), 59u);
     script_ = BuildScript(dir_, kShortScript);
