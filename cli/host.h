@@ -22,8 +22,8 @@ void ClickButton(HWND button);
 // Handles the window thread's messages for up to ms milliseconds, returning
 // early once done() holds.
 bool RunFor(const std::function<bool()>& done, DWORD ms);
-// Plain words for why a port could not be opened, from a Win32 error code.
-std::string PortErrorCause(DWORD error);
+// Plain words for why the calling thread's last port open failed.
+std::string LastPortErrorCause();
 // Text as UTF-8 for stdout, and arguments (UTF-8) as text.
 std::string Utf8(const std::wstring& text);
 std::wstring Wide(const char* utf8);

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "cli/host.h"
-#include "platform/posix/errno_map.h"
+#include "platform/posix/error.h"
 #include "platform/posix/headless.h"
 #include "platform/posix/trace_sink.h"
 #include "platform/posix/utf8.h"
@@ -30,7 +30,7 @@ void ClickButton(HWND button) { headless::Click(button); }
 
 bool RunFor(const std::function<bool()>& done, DWORD ms) { return headless::RunUntil(done, ms); }
 
-std::string PortErrorCause(DWORD error) { return platform::ErrorCause(error); }
+std::string LastPortErrorCause() { return platform::LastErrorCause(); }
 
 std::string Utf8(const std::wstring& text) { return platform::WideToUtf8(text); }
 

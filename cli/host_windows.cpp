@@ -253,8 +253,27 @@ std::string PortErrorCause(DWORD error) {
     return cause;
 }
 
+std::string LastPortErrorCause() { return PortErrorCause(GetLastError()); }
+
 std::string Utf8(const std::wstring& text) {
     return Encode(OutputCodePage(), text.data(), static_cast<int>(text.size()));
+}
+
+std::wstring Wide(const char* utf8) {
+    if (utf8 == nullptr || *utf8 == '\0') return {};
+    // The C runtime hands main() its arguments in the system's 8-bit code
+    // page, which is UTF-8 only where the system is set so: text that is not
+    // valid UTF-8 is read in that code page.
+    for (const UINT codePage : {static_cast<UINT>(CP_UTF8), static_cast<UINT>(CP_ACP)}) {
+        const DWORD flags = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+        const int chars = MultiByteToWideChar(codePage, flags, utf8, -1, nullptr, 0);
+        if (chars <= 0) continue;
+        std::wstring out(static_cast<size_t>(chars), L'\0');
+        MultiByteToWideChar(codePage, flags, utf8, -1, out.data(), chars);
+        out.resize(static_cast<size_t>(chars) - 1);  // the terminator
+        return out;
+    }
+    return {};
 }
 
 }  // namespace cli

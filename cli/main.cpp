@@ -23,6 +23,8 @@ namespace {
 
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
+// What fits the port path after its "\\\\.\\" prefix.
+constexpr size_t kMaxPortTextChars = kDevFileNameChars - 5;
 
 struct Options {
     bool portGiven = false;
@@ -176,16 +178,21 @@ void ListPorts(CVantrelDlg& dlg) {
 
 // Why the port failed to open, in plain words: the runner tries the same
 // open once more to learn the system's reason.
-void ExplainPortFailure() {
+void ExplainPortFailure(const Options& options) {
+    if (options.portGiven && options.port.size() > kMaxPortTextChars) {
+        std::fprintf(stderr, "vantrel-cli: cannot open %s: a port name has at most %d characters\n",
+                     cli::Utf8(options.port).c_str(), static_cast<int>(kMaxPortTextChars));
+        return;
+    }
     const std::wstring path = State().g_DebugDevFileName;
+    const std::string shown = cli::Utf8(PortShortName(path.c_str()));
     HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        std::fprintf(stderr, "vantrel-cli: cannot open %s: %s\n", cli::Utf8(path).c_str(), cli::PortErrorCause(error).c_str());
+        std::fprintf(stderr, "vantrel-cli: cannot open %s: %s\n", shown.c_str(), cli::LastPortErrorCause().c_str());
     } else {
         CloseHandle(h);
         std::fprintf(stderr, "vantrel-cli: cannot open %s: it failed during the run and opens now; check the cable and the line speed\n",
-                     cli::Utf8(path).c_str());
+                     shown.c_str());
     }
 }
 
@@ -242,7 +249,7 @@ int main(int argc, char** argv) {
         }
         watcher.Finish();
         const RunOutcome outcome = g_interrupted ? RunOutcome::Stopped : LastRunOutcome();
-        if (outcome == RunOutcome::PortOpenFailed) ExplainPortFailure();
+        if (outcome == RunOutcome::PortOpenFailed) ExplainPortFailure(options);
         const ResultWord result = Describe(outcome);
         std::printf("result: %s\n", result.word);
         std::fflush(stdout);
