@@ -4,6 +4,8 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
+# The compiler cache keys on paths relative to the checkout, so clones share it.
+export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
 source scripts/packages.sh
 scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" xvfb xauth
 cmake --preset default >/dev/null
