@@ -66,13 +66,27 @@ mkdir -p "$(dirname "$prefix")"
 log="$(dirname "$prefix")/wineserver.log"
 (
   flock 9
-  # When a server already serves the prefix this one says so (in the log) and leaves.
-  "$server" -p5 2>>"$log" || true
+  # When a server already serves the prefix this one says so (in the log)
+  # and leaves. A new server starts Wine's own background processes with the
+  # first program; they live as long as the server and would hold that
+  # program's stdout and stderr open, so that whoever reads them (CTest)
+  # would wait for the server to leave: start them here, on the log. None
+  # of them may keep the lock's descriptor (9), or the lock would be held
+  # as long as the server lives.
+  if "$server" -p5 </dev/null >/dev/null 2>>"$log" 9>&-; then
+    fresh_server=1
+  else
+    fresh_server=0
+  fi
   if [ ! -f "$prefix/system.reg" ]; then
-    "$wine64" wineboot.exe -i >>"$log" 2>&1
+    "$wine64" wineboot.exe -i >>"$log" 2>&1 9>&-
     if [ "${VANTREL_WINE_GRAPHICS:-null}" = null ]; then
-      "$wine64" reg.exe add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >>"$log" 2>&1
+      "$wine64" reg.exe add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >>"$log" 2>&1 9>&-
     fi
+    fresh_server=1
+  fi
+  if [ "$fresh_server" = 1 ]; then
+    "$wine64" cmd.exe /c exit 0 </dev/null >/dev/null 2>>"$log" 9>&- || true
   fi
 ) 9>"$prefix.lock"
 

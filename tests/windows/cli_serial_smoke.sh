@@ -79,14 +79,14 @@ case "$case_name" in
     wait "$sim_pid"; sim_status=$?; sim_pid=""
     [ "$sim_status" -eq 0 ] || fail "simulator exit $sim_status"
     grep -q "records=.* mismatches=0 faults=0" sim.log || fail "the terminal did not receive the script byte for byte"
-    total="$(stat -c %s upgrader.asc)"
-    grep -qx "progress: $total/$total" lines.txt || fail "progress did not reach $total/$total"
+    last="$(grep '^progress: ' lines.txt | tail -n 1 | sed 's/^progress: //')"
+    [ -n "$last" ] && [ "${last%/*}" = "${last#*/}" ] || fail "the last progress line '$last' is not at the end"
     ;;
   port-missing)
     [ "$cli_status" -eq 4 ] || fail "exit $cli_status, expected 4"
     [ "$result" = port-open-failed ] || fail "result '$result', expected port-open-failed"
     grep -qx "connect: COM6: Open Failed" lines.txt || fail "no 'COM6: Open Failed' connection line"
-    grep -q "cannot open \\\\\\\\.\\\\COM6: .*(error [0-9]*)" err.txt || fail "no reason on stderr"
+    grep -q "cannot open .*COM6: .*(error [0-9]*)" err.txt || fail "no reason on stderr"
     ;;
   no-reply)
     [ "$cli_status" -eq 6 ] || fail "exit $cli_status, expected 6"
