@@ -9,6 +9,8 @@ set(CPACK_PACKAGE_VENDOR Vantrel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Upgrades point-of-sale terminals over their USB serial port")
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
+# The build keeps debug information; the packages do not.
+set(CPACK_STRIP_FILES TRUE)
 
 if(WIN32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
