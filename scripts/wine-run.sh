@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in a prefix of its own build directory:
 #   wine-run.sh PREFIX PROGRAM.exe [ARGS...]
+#   wine-run.sh --can-run PROGRAM.exe    exit 0 if it can run here, 77 if not
 # CTest uses it as the cross-compiling emulator of the Windows presets; the
 # Windows test scripts use it too.
 #
@@ -19,6 +20,11 @@
 #   says so on stderr and exits with 77, which the tests report as skipped
 #   (without the loader such a program would "succeed" printing nothing).
 set -euo pipefail
+can_run_only=0
+if [ "${1:-}" = "--can-run" ]; then
+  can_run_only=1
+  set -- /nonexistent "${2:-}"
+fi
 if [ $# -lt 2 ]; then
   echo "usage: wine-run.sh PREFIX PROGRAM.exe [ARGS...]" >&2
   exit 2
@@ -61,6 +67,7 @@ if [ -f "$program" ] && [ "$(pe_machine "$program")" = "014c" ]; then
   loader="$wine32"
 fi
 export WINELOADER="$loader"
+[ $can_run_only -eq 1 ] && exit 0
 
 mkdir -p "$(dirname "$prefix")"
 log="$(dirname "$prefix")/wineserver.log"

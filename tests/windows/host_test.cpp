@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -207,32 +208,39 @@ TEST(HostRunFor, ReturnsFalseAtTheDeadlineWhenNeverDone) {
     EXPECT_LT(ms, 2000);
 }
 
+int g_ticks = 0;
+// Timer and thread procedures are stdcall on 32-bit Windows, which a lambda is not.
+void CALLBACK CountTick(HWND, UINT, UINT_PTR, DWORD) { ++g_ticks; }
+
 TEST(HostRunFor, DispatchesTimerTicksAndReturnsOnceDone) {
-    static int ticks = 0;
-    ticks = 0;
-    const UINT_PTR timer = SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR, DWORD) { ++ticks; });
+    g_ticks = 0;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 10, &CountTick);
     ASSERT_NE(timer, 0u);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(cli::RunFor([] { return ticks >= 2; }, 5000));
+    EXPECT_TRUE(cli::RunFor([] { return g_ticks >= 2; }, 5000));
     KillTimer(nullptr, timer);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
+struct SendJob {
+    HWND target;
+    std::atomic<bool> sent{false};
+};
+
+DWORD WINAPI SendFromWorker(LPVOID p) {
+    auto* job = static_cast<SendJob*>(p);
+    SendMessageW(job->target, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"after"));
+    job->sent = true;
+    return 0;
 }
 
 TEST(HostRunFor, HandlesMessagesSentFromAnotherThread) {
     HWND target = CreateWindowExW(0, L"Static", L"before", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_NE(target, nullptr);
-    std::atomic<bool> sent{false};
-    HANDLE worker = CreateThread(
-        nullptr, 0,
-        [](LPVOID p) -> DWORD {
-            auto* args = static_cast<std::pair<HWND, std::atomic<bool>*>*>(p);
-            SendMessageW(args->first, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"after"));
-            *args->second = true;
-            return 0;
-        },
-        new std::pair<HWND, std::atomic<bool>*>(target, &sent), 0, nullptr);
+    SendJob job{target};
+    HANDLE worker = CreateThread(nullptr, 0, &SendFromWorker, &job, 0, nullptr);
     ASSERT_NE(worker, nullptr);
-    EXPECT_TRUE(cli::RunFor([&] { return sent.load(); }, 5000));
+    EXPECT_TRUE(cli::RunFor([&] { return job.sent.load(); }, 5000));
     WaitForSingleObject(worker, 5000);
     CloseHandle(worker);
     wchar_t text[16] = {};

@@ -50,8 +50,7 @@ drawn_at() { local c; c="$(pixel "$1" "$2")"; [ -n "$c" ] && [ "$c" != "$desktop
 running() { kill -0 "$pid" 2>/dev/null; }
 ended() { ! running; }
 
-"$wine_run" "$prefix" cmd.exe /c exit 0 >/dev/null 2>&1
-[ $? -eq 77 ] && { echo "SKIP: Wine cannot run programs here"; exit 77; }
+"$wine_run" --can-run "$exe" || { echo "SKIP: Wine cannot run $exe here"; exit 77; }
 
 # The dialog sits at the desktop's top left (its template's position 0, 0).
 "$wine_run" "$prefix" explorer.exe /desktop=vantrel,800x600 "$exe" >stdout.log 2>stderr.log &
