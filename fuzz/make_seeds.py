@@ -2,7 +2,8 @@
 """Writes the fuzzers' seed corpora (fuzz/corpus/<fuzzer>/seed-*).
 
 Run again after changing an input layout; crash inputs kept as regression
-inputs (corpus/<fuzzer>/regress-*) are not touched.
+inputs (corpus/<fuzzer>/regress-*) and the units merged from long runs
+(named by their SHA-1, from `<fuzzer> -merge=1`) are not touched.
 """
 import os
 import struct

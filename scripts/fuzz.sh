@@ -5,8 +5,10 @@
 #   scripts/fuzz.sh [SECONDS] [FUZZER...]
 #
 # SECONDS per fuzzer, default 60. FUZZER: script, lookup, receive (default
-# all). New interesting inputs go to build/fuzz/corpus/<fuzzer>/ and never
-# into the repository. A crash, leak or broken invariant makes the script
+# all). The corpus in fuzz/corpus/<fuzzer>/ holds the hand-made seeds
+# (seed-*) and the units of the long runs merged with -merge=1 (SHA-1 names).
+# New interesting inputs go to build/fuzz/corpus/<fuzzer>/, never into the
+# repository by themselves. A crash, leak or broken invariant makes the script
 # fail; the input is kept under build/fuzz/artifacts/<fuzzer>/. Once the
 # fault is fixed, copy that input to fuzz/corpus/<fuzzer>/regress-<what> so
 # that every later run replays it first.
