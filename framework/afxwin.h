@@ -326,8 +326,6 @@ protected:
 // ---------------------------------------------------------------- threads
 typedef UINT(*AFX_THREADPROC)(LPVOID);
 
-#define THREAD_PRIORITY_NORMAL 0
-#define CREATE_SUSPENDED 0x00000004
 
 // A worker thread. With m_bAutoDelete (the default) the object deletes
 // itself when the thread ends.

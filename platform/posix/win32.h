@@ -280,6 +280,8 @@ BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
 BOOL WINAPI ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat);
 
 // ---------------------------------------------------------------- kernel32: process, time, debug
+#define THREAD_PRIORITY_NORMAL 0
+#define CREATE_SUSPENDED 0x00000004
 void WINAPI Sleep(DWORD dwMilliseconds);
 DWORD WINAPI GetTickCount(void);
 DWORD WINAPI GetCurrentThreadId(void);
