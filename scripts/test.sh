@@ -1,6 +1,12 @@
 #!/usr/bin/env bash
-# Every test: the optimised build, then the whole suite again under
-# AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer.
+# Every test, in stages:
+#   default  the optimised build and its whole suite (the Qt window included)
+#   asan     the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer
+#   tsan     the whole suite under ThreadSanitizer
+#   fuzz     each fuzzer for VANTREL_FUZZ_SECONDS (default 60) from its corpus
+#   windows  the 32-bit and 64-bit Windows builds and their tests under Wine
+#
+#   scripts/test.sh [STAGE...]      (default: all, in this order)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -9,9 +15,32 @@ export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
 source scripts/packages.sh
 scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
-for preset in ${*:-default asan tsan}; do
-  echo "== preset $preset"
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
-  ctest --preset "$preset" -j2
+stages="${*:-default asan tsan fuzz windows}"
+start=$(date +%s)
+for stage in $stages; do
+  echo "== $stage ($(( $(date +%s) - start )) s)"
+  case "$stage" in
+    default|asan|tsan)
+      cmake --preset "$stage" >/dev/null
+      cmake --build --preset "$stage"
+      ctest --preset "$stage" -j2
+      ;;
+    fuzz)
+      scripts/ensure-packages.sh clang libclang-rt-14-dev
+      scripts/fuzz.sh "${VANTREL_FUZZ_SECONDS:-60}"
+      ;;
+    windows)
+      scripts/ensure-packages.sh --with-recommends "${WINDOWS_PACKAGES[@]}"
+      for preset in windows-x86 windows-x64; do
+        cmake --preset "$preset" >/dev/null
+        cmake --build --preset "$preset"
+        ctest --preset "$preset" -j2
+      done
+      ;;
+    *)
+      echo "test.sh: no stage '$stage' (default asan tsan fuzz windows)" >&2
+      exit 2
+      ;;
+  esac
 done
+echo "== all stages passed ($(( $(date +%s) - start )) s)"
