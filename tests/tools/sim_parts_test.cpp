@@ -1,4 +1,4 @@
-// The simulator's pieces that need no pty: fault specifications, the shape
+// The simulator's pieces that need no pty: fault descriptions, the shape
 // of replies under faults, and the upgrader's timeline (on fixed time
 // points, no clock).
 #include <gtest/gtest.h>

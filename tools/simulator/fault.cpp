@@ -1,4 +1,4 @@
-// Parsing and checking of `--fault` specifications; see fault.h.
+// Parsing and checking of `--fault` descriptions; see fault.h.
 #include "tools/simulator/fault.h"
 
 #include <charconv>
