@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ostream>
 #include <stdexcept>
+#include <thread>
 
 #include "tools/simulator/reply_plan.h"
 
@@ -139,8 +140,14 @@ Terminal::Wait Terminal::WaitHostOpen() {
   while (Clock::now() < until) {
     if (g_stop.load()) return Wait::Interrupted;
     if (pty_.HostHasOpened()) {
-      host_open_ = true;
-      return Wait::Done;
+      // Seen twice a moment apart: a loaded machine can show the master a
+      // passing state while the pair settles, and an unplug acted on a
+      // false open would take the port away before the host ever opens it.
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      if (pty_.HostHasOpened()) {
+        host_open_ = true;
+        return Wait::Done;
+      }
     }
     Nap(until);
   }
