@@ -83,6 +83,8 @@ TEST_F(AutoDetectTest, WaitsForTheTerminalThenOpensItsPortThreeSecondsLaterAndSu
     ASSERT_TRUE(PumpUntil([&] { return Text(IDC_CONNECT_STATUS) == connected; }, 1000)) << "monitor missed the terminal";
     const auto seen = Clock::now();
     EXPECT_LT(seen - plugged, 200ms);
+    RecordProperty("arrival_latency_us",
+                   static_cast<int>(std::chrono::duration_cast<std::chrono::microseconds>(seen - plugged).count()));
     EXPECT_EQ(State().g_PortWaitMode, PORT_WAIT_DETECTED);
     EXPECT_EQ(State().upg_event, UPG_EVENT_OPEN_PORT);
     EXPECT_EQ(State().g_TimerSeconds, 3);
