@@ -1,7 +1,9 @@
 // The device-setup calls over sysfs: a device information set is a snapshot
 // of the present ports taken when it is created, and the two registry
 // properties the tool reads (hardware IDs, friendly name) are served from
-// that snapshot in the sizes and with the errors Windows uses.
+// that snapshot in the sizes and with the errors Windows uses. Each set is
+// taken afresh, as on Windows; port_cache.cpp makes that cheap while
+// nothing changes.
 //
 // Only the ports setup class has members here; every other class gives an
 // empty set, so a lookup over it finds nothing rather than failing.
@@ -16,14 +18,16 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/sysfs_ports.h"
+#include "platform/posix/port_cache.h"
 
 const GUID GUID_DEVCLASS_PORTS = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
 namespace {
 
 struct PortSnapshot {
-    std::vector<posix::SysfsPort> ports;
+    // Shared with the port cache and with other sets taken while nothing
+    // changed; never modified after the listing.
+    std::shared_ptr<const std::vector<posix::SysfsPort>> ports = std::make_shared<const std::vector<posix::SysfsPort>>();
 };
 
 // Handles handed out and not yet destroyed, so that a stale or foreign
@@ -49,11 +53,11 @@ const posix::SysfsPort* Member(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA) || data->Reserved >= set->ports.size()) {
+    if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA) || data->Reserved >= set->ports->size()) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    return &set->ports[data->Reserved];
+    return &(*set->ports)[data->Reserved];
 }
 
 }  // namespace
@@ -70,7 +74,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR Enumerator, H
     }
     auto set = std::make_unique<PortSnapshot>();
     if ((Flags & DIGCF_ALLCLASSES) != 0 || SameGuid(*ClassGuid, GUID_DEVCLASS_PORTS))
-        set->ports = posix::ListSysfsPorts();
+        set->ports = posix::PresentSysfsPorts();
     std::lock_guard<std::mutex> lock(g_setsLock);
     g_liveSets.insert(set.get());
     // Ownership passes to the handle until SetupDiDestroyDeviceInfoList.
@@ -87,7 +91,7 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (MemberIndex >= set->ports.size()) {
+    if (MemberIndex >= set->ports->size()) {
         SetLastError(ERROR_NO_MORE_ITEMS);
         return FALSE;
     }

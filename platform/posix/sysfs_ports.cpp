@@ -1,6 +1,7 @@
 // Reads the present serial ports out of sysfs and describes each in the
-// Windows form. Plain opendir/readlink/fopen on /sys, so a mocked device
-// tree (umockdev) can stand in for real hardware.
+// Windows form. Plain opendir/readlink/open on /sys (and the *at calls
+// relative to a directory opened that way), so a mocked device tree
+// (umockdev) can stand in for real hardware.
 //
 // A port is an entry of /sys/class/tty with a "device" link behind it; the
 // virtual consoles and pseudo terminals have none. On-board 8250 ports
@@ -18,30 +19,43 @@
 //   name, "PLATFORM\serial8250".
 // Friendly names: the USB product string, else "USB Serial Device" for USB
 // and "Communications Port" otherwise, followed by " (" + name + ")".
+//
+// A scan also notes what it decided on that can change under an unchanged
+// class entry (see port_cache.cpp for why the rest cannot): whether a
+// "device" link exists for entries that are not virtual consoles, and the
+// "type" of 8250 ports, which setserial rewrites in place.
 #include "platform/posix/sysfs_ports.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <cwchar>
 #include <memory>
+#include <string_view>
 
 namespace posix {
 namespace {
 
 const std::string kTtyClass = "/sys/class/tty";
 const std::string kDevicesRoot = "/sys/devices";
+const char kDevDir[] = "/dev";
 
 struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
 };
-struct FileCloser {
-    void operator()(FILE* file) const { fclose(file); }
-};
+using Dir = std::unique_ptr<DIR, DirCloser>;
+
+// Absence is an answer; anything else means the tree could not be read.
+bool IsAbsence(int error) {
+    return error == ENOENT || error == ENOTDIR;
+}
 
 // Removes "." and ".." components of an absolute path.
 std::string Normalise(const std::string& path) {
@@ -101,41 +115,38 @@ bool Resolve(const std::string& dir, const std::string& name, std::string* out) 
     return true;
 }
 
-// The first line of a sysfs attribute, without surrounding blanks.
-bool ReadAttribute(const std::string& dir, const char* name, std::string* value) {
-    std::unique_ptr<FILE, FileCloser> file(fopen((dir + "/" + name).c_str(), "re"));
-    if (!file)
+// The first line of a sysfs attribute, without surrounding blanks. One
+// open, read and close: sysfs hands the whole value to the first read.
+bool ReadAttribute(const std::string& path, std::string* value) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return false;
-    char line[512];
-    if (fgets(line, sizeof(line), file.get()) == nullptr)
-        line[0] = '\0';
-    std::string text(line);
-    const auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
-    while (!text.empty() && blank(static_cast<unsigned char>(text.back())))
-        text.pop_back();
+    char buffer[512];
+    ssize_t n;
+    do {
+        n = read(fd, buffer, sizeof(buffer) - 1);
+    } while (n < 0 && errno == EINTR);
+    const int readError = errno;
+    close(fd);  // read-only: nothing a failed close could lose
+    if (n < 0) {
+        errno = readError;
+        return false;
+    }
+    size_t length = static_cast<size_t>(n);
+    for (size_t i = 0; i < length; ++i) {
+        if (buffer[i] == '\n' || buffer[i] == '\0') {
+            length = i;
+            break;
+        }
+    }
+    const auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
     size_t start = 0;
-    while (start < text.size() && blank(static_cast<unsigned char>(text[start])))
+    while (length > start && blank(buffer[length - 1]))
+        --length;
+    while (start < length && blank(buffer[start]))
         ++start;
-    *value = text.substr(start);
+    value->assign(buffer + start, length - start);
     return true;
-}
-
-bool ReadHex(const std::string& dir, const char* name, unsigned long* value) {
-    std::string text;
-    if (!ReadAttribute(dir, name, &text) || text.empty())
-        return false;
-    char* end = nullptr;
-    *value = std::strtoul(text.c_str(), &end, 16);
-    return *end == '\0';
-}
-
-bool ReadDecimal(const std::string& dir, const char* name, unsigned long* value) {
-    std::string text;
-    if (!ReadAttribute(dir, name, &text) || text.empty())
-        return false;
-    char* end = nullptr;
-    *value = std::strtoul(text.c_str(), &end, 10);
-    return *end == '\0';
 }
 
 std::wstring Widen(const std::string& text) {
@@ -184,74 +195,190 @@ struct UsbIdentity {
     std::string deviceDir;
 };
 
+// One scan's reads: each failure that is not plain absence marks the scan
+// incomplete, so that its result is used once and never kept.
+class PortReader {
+public:
+    explicit PortReader(SysfsPortScan* scan) : scan_(scan) {}
+
+    void Unreadable() { scan_->complete = false; }
+
+    bool Attribute(const std::string& dir, const char* name, std::string* value) {
+        if (ReadAttribute(dir + "/" + name, value))
+            return true;
+        NoteFailure();
+        return false;
+    }
+
+    bool Hex(const std::string& dir, const char* name, unsigned long* value) { return Number(dir, name, 16, value); }
+    bool Decimal(const std::string& dir, const char* name, unsigned long* value) { return Number(dir, name, 10, value); }
+
+    bool Exists(const std::string& path) {
+        if (access(path.c_str(), F_OK) == 0)
+            return true;
+        NoteFailure();
+        return false;
+    }
+
+    bool Link(const std::string& path, std::string* target) {
+        if (ReadLink(path, target))
+            return true;
+        NoteFailure();
+        return false;
+    }
+
+    bool Follow(const std::string& dir, const std::string& name, std::string* out) {
+        if (Resolve(dir, name, out))
+            return true;
+        NoteFailure();
+        return false;
+    }
+
+    void Watch(SysfsRecheck recheck) { scan_->rechecks.push_back(std::move(recheck)); }
+
+private:
+    void NoteFailure() {
+        if (!IsAbsence(errno))
+            Unreadable();
+    }
+
+    bool Number(const std::string& dir, const char* name, int base, unsigned long* value) {
+        std::string text;
+        if (!Attribute(dir, name, &text) || text.empty())
+            return false;
+        char* end = nullptr;
+        *value = std::strtoul(text.c_str(), &end, base);
+        return *end == '\0';
+    }
+
+    SysfsPortScan* scan_;
+};
+
 // Walks up from the port's device node to the USB device (the node with
 // idVendor), remembering the interface (bInterfaceNumber) passed on the way.
-bool FindUsbParents(const std::string& deviceDir, UsbIdentity* usb) {
+bool FindUsbParents(PortReader& reader, const std::string& deviceDir, UsbIdentity* usb) {
     for (std::string dir = deviceDir; dir.size() > kDevicesRoot.size() && dir.compare(0, kDevicesRoot.size(), kDevicesRoot) == 0;
          dir = Parent(dir)) {
-        if (access((dir + "/idVendor").c_str(), F_OK) == 0) {
+        if (reader.Exists(dir + "/idVendor")) {
             usb->deviceDir = dir;
             return true;
         }
-        if (usb->interfaceDir.empty() && access((dir + "/bInterfaceNumber").c_str(), F_OK) == 0)
+        if (usb->interfaceDir.empty() && reader.Exists(dir + "/bInterfaceNumber"))
             usb->interfaceDir = dir;
     }
     return false;
 }
 
-void DescribeUsb(const UsbIdentity& usb, SysfsPort* port) {
+void DescribeUsb(PortReader& reader, const UsbIdentity& usb, SysfsPort* port) {
     unsigned long vid = 0, pid = 0, rev = 0, deviceClass = 0, interfaces = 1, number = 0;
-    ReadHex(usb.deviceDir, "idVendor", &vid);
-    ReadHex(usb.deviceDir, "idProduct", &pid);
-    ReadHex(usb.deviceDir, "bcdDevice", &rev);
-    ReadHex(usb.deviceDir, "bDeviceClass", &deviceClass);
-    ReadDecimal(usb.deviceDir, "bNumInterfaces", &interfaces);
+    reader.Hex(usb.deviceDir, "idVendor", &vid);
+    reader.Hex(usb.deviceDir, "idProduct", &pid);
+    reader.Hex(usb.deviceDir, "bcdDevice", &rev);
+    reader.Hex(usb.deviceDir, "bDeviceClass", &deviceClass);
+    reader.Decimal(usb.deviceDir, "bNumInterfaces", &interfaces);
     const bool composite = (deviceClass == 0x00 || deviceClass == 0xEF) && interfaces > 1 && !usb.interfaceDir.empty() &&
-                           ReadHex(usb.interfaceDir, "bInterfaceNumber", &number);
+                           reader.Hex(usb.interfaceDir, "bInterfaceNumber", &number);
     const std::wstring identity = L"USB\\VID_" + Hex(vid, 4) + L"&PID_" + Hex(pid, 4);
     const std::wstring mi = composite ? L"&MI_" + Hex(number, 2) : L"";
     port->hardwareIds = {identity + L"&REV_" + Hex(rev, 4) + mi, identity + mi};
     std::string product;
-    const bool named = ReadAttribute(usb.deviceDir, "product", &product) && !product.empty();
+    const bool named = reader.Attribute(usb.deviceDir, "product", &product) && !product.empty();
     port->friendlyName = named ? Widen(product) : L"USB Serial Device";
 }
 
-void DescribeOther(const std::string& deviceDir, const std::string& driver, SysfsPort* port) {
+void DescribeOther(PortReader& reader, const std::string& deviceDir, const std::string& driver, SysfsPort* port) {
     std::string pnpId;
-    if (ReadAttribute(deviceDir, "id", &pnpId) && !pnpId.empty()) {
+    if (reader.Attribute(deviceDir, "id", &pnpId) && !pnpId.empty()) {
         port->hardwareIds = {Widen(pnpId)};
     } else {
         std::string subsystem;
-        std::string bus = Resolve(deviceDir, "subsystem", &subsystem) ? BaseName(subsystem) : "unknown";
+        std::string bus = reader.Follow(deviceDir, "subsystem", &subsystem) ? BaseName(subsystem) : "unknown";
         std::transform(bus.begin(), bus.end(), bus.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
         port->hardwareIds = {Widen(bus) + L"\\" + Widen(driver.empty() ? "unknown" : driver)};
     }
     port->friendlyName = L"Communications Port";
 }
 
-bool DescribePort(const std::string& name, SysfsPort* port) {
-    // Most entries are virtual consoles and pseudo terminals; one access()
-    // through the links turns them away (and dangling links of a device on
-    // its way out) before any path is resolved. The monitor runs this for
-    // every entry twenty times a second.
-    if (access((kTtyClass + "/" + name + "/device").c_str(), F_OK) != 0)
+// The virtual consoles (tty, tty0..tty63), the console and ptmx are made by
+// the tty core without a parent and never moved under one, so their lack of
+// a "device" link is permanent. Other parentless ttys can gain one while
+// their class entry stays: rfcomm moves its tty under the Bluetooth link
+// once connected.
+bool IsPermanentlyVirtual(const std::string& name, const char* target, size_t targetLength) {
+    const std::string_view link(target, targetLength);
+    const std::string expected = "../../devices/virtual/tty/" + name;
+    if (link != expected)
         return false;
+    if (name == "console" || name == "ptmx")
+        return true;
+    if (name.compare(0, 3, "tty") != 0)
+        return false;
+    return std::all_of(name.begin() + 3, name.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
+}
+
+// An entry without a "device" link: nothing to describe, but unless it is a
+// virtual console, a later scan must see that it still has none.
+void NoteDeviceless(PortReader& reader, int classFd, const std::string& name) {
+    char target[256];
+    const ssize_t n = readlinkat(classFd, name.c_str(), target, sizeof(target));
+    if (n < 0 && !IsAbsence(errno) && errno != EINVAL) {  // EINVAL: a directory in a mocked tree
+        reader.Unreadable();
+        return;
+    }
+    if (n > 0 && IsPermanentlyVirtual(name, target, static_cast<size_t>(n)))
+        return;
+    SysfsRecheck recheck;
+    recheck.kind = SysfsRecheck::Kind::kExists;
+    recheck.path = kTtyClass + "/" + name + "/device";
+    recheck.present = false;
+    reader.Watch(std::move(recheck));
+}
+
+bool DescribePort(PortReader& reader, int classFd, const std::string& name, SysfsPort* port) {
+    // Most entries are virtual consoles and pseudo terminals; one check
+    // relative to the open class directory turns them away (and dangling
+    // links of a device on its way out) before any path is built.
+    const std::string deviceLink = name + "/device";
+    if (faccessat(classFd, deviceLink.c_str(), F_OK, 0) != 0) {
+        if (IsAbsence(errno))
+            NoteDeviceless(reader, classFd, name);
+        else
+            reader.Unreadable();
+        return false;
+    }
     std::string ttyDir, deviceDir;
-    if (!Resolve(kTtyClass, name, &ttyDir) || !Resolve(ttyDir, "device", &deviceDir))
+    if (!reader.Follow(kTtyClass, name, &ttyDir) || !reader.Follow(ttyDir, "device", &deviceDir)) {
+        reader.Unreadable();  // it had a device link a moment ago
         return false;
+    }
     std::string driverLink;
-    const std::string driver = ReadLink(deviceDir + "/driver", &driverLink) ? BaseName(driverLink) : "";
-    std::string type;
-    if (driver == "serial8250" && ReadAttribute(ttyDir, "type", &type) && type == "0")
-        return false;
+    const std::string driver = reader.Link(deviceDir + "/driver", &driverLink) ? BaseName(driverLink) : "";
+    if (driver == "serial8250") {
+        SysfsRecheck recheck;
+        recheck.kind = SysfsRecheck::Kind::kText;
+        recheck.path = kTtyClass + "/" + name + "/type";
+        recheck.present = reader.Attribute(ttyDir, "type", &recheck.text);
+        const bool empty = recheck.present && recheck.text == "0";
+        reader.Watch(std::move(recheck));
+        if (empty)
+            return false;
+    }
     port->name = Widen(name);
     UsbIdentity usb;
-    if (FindUsbParents(deviceDir, &usb))
-        DescribeUsb(usb, port);
+    if (FindUsbParents(reader, deviceDir, &usb))
+        DescribeUsb(reader, usb, port);
     else
-        DescribeOther(deviceDir, driver, port);
+        DescribeOther(reader, deviceDir, driver, port);
     port->friendlyName += L" (" + port->name + L")";
     return true;
+}
+
+bool SameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool IsDotEntry(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
 }  // namespace
@@ -293,26 +420,89 @@ bool PortNameLess(const std::string& a, const std::string& b) {
     return a.size() - i < b.size() - j;
 }
 
-std::vector<SysfsPort> ListSysfsPorts() {
-    std::vector<std::string> names;
-    {
-        std::unique_ptr<DIR, DirCloser> dir(opendir(kTtyClass.c_str()));
-        if (!dir)
-            return {};
-        while (const dirent* entry = readdir(dir.get())) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                names.push_back(name);
-        }
+SysfsPortScan ScanSysfsPorts() {
+    SysfsPortScan scan;
+    Dir dir(opendir(kTtyClass.c_str()));
+    if (!dir) {
+        scan.complete = false;
+        return scan;
     }
+    std::vector<std::string> names;
+    errno = 0;
+    while (const dirent* entry = readdir(dir.get())) {
+        if (!IsDotEntry(entry->d_name))
+            names.emplace_back(entry->d_name);
+    }
+    if (errno != 0)
+        scan.complete = false;  // the listing stopped short
     std::sort(names.begin(), names.end(), PortNameLess);
-    std::vector<SysfsPort> ports;
+    PortReader reader(&scan);
+    const int classFd = dirfd(dir.get());
     for (const auto& name : names) {
         SysfsPort port;
-        if (DescribePort(name, &port))
-            ports.push_back(std::move(port));
+        if (DescribePort(reader, classFd, name, &port))
+            scan.ports.push_back(std::move(port));
     }
-    return ports;
+    return scan;
+}
+
+std::vector<SysfsPort> ListSysfsPorts() {
+    return ScanSysfsPorts().ports;
+}
+
+bool ReadTtyClassState(TtyClassState* state) {
+    state->names.clear();
+    state->inodes.clear();
+    struct stat dev {};
+    if (stat(kDevDir, &dev) == 0) {
+        state->devError = 0;
+        state->devDevice = dev.st_dev;
+        state->devInode = dev.st_ino;
+        state->devModified = dev.st_mtim;
+    } else {
+        // A tree without /dev (a mocked one) is a state like any other.
+        state->devError = errno;
+        state->devDevice = 0;
+        state->devInode = 0;
+        state->devModified = {};
+    }
+    Dir dir(opendir(kTtyClass.c_str()));
+    if (!dir)
+        return false;
+    struct stat self {};
+    if (fstat(dirfd(dir.get()), &self) != 0)
+        return false;
+    state->classDevice = self.st_dev;
+    state->classInode = self.st_ino;
+    state->classModified = self.st_mtim;
+    errno = 0;
+    while (const dirent* entry = readdir(dir.get())) {
+        if (IsDotEntry(entry->d_name))
+            continue;
+        state->names.append(entry->d_name);
+        state->names.push_back('\0');
+        state->inodes.push_back(entry->d_ino);
+    }
+    return errno == 0;
+}
+
+bool operator==(const TtyClassState& a, const TtyClassState& b) {
+    return a.classDevice == b.classDevice && a.classInode == b.classInode && SameTime(a.classModified, b.classModified) &&
+           a.devError == b.devError && a.devDevice == b.devDevice && a.devInode == b.devInode &&
+           SameTime(a.devModified, b.devModified) && a.names == b.names && a.inodes == b.inodes;
+}
+
+bool RecheckHolds(const SysfsRecheck& recheck) {
+    if (recheck.kind == SysfsRecheck::Kind::kExists) {
+        if (access(recheck.path.c_str(), F_OK) == 0)
+            return recheck.present;
+        // An unreadable answer is no answer: the scan is repeated.
+        return IsAbsence(errno) && !recheck.present;
+    }
+    std::string text;
+    if (!ReadAttribute(recheck.path, &text))
+        return IsAbsence(errno) && !recheck.present;
+    return recheck.present && text == recheck.text;
 }
 
 }  // namespace posix
