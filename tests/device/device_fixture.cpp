@@ -9,6 +9,7 @@
 #include "device/monitor.h"
 #include "framework/afxwin.h"
 #include "platform/posix/headless.h"
+#include "platform/posix/utf8.h"
 #include "platform/posix/trace_sink.h"
 #include "tests/fakes/setupapi_fake.h"
 
@@ -22,28 +23,7 @@ bool WaitReal(const std::function<bool()>& done, unsigned maxMs) {
     return true;
 }
 
-std::string Utf8(const std::wstring& text) {
-    std::string out;
-    for (wchar_t wc : text) {
-        const auto c = static_cast<char32_t>(wc);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
+std::string Utf8(const std::wstring& text) { return platform::WideToUtf8(text); }
 
 std::wstring PortName(const std::wstring& suffix) {
     return std::wstring(PLATFORM_PORT_NAME_OPENER).substr(1) + suffix;
