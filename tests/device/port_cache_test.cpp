@@ -219,3 +219,13 @@ TEST_F(PortCacheTest, ANewTreeIsListedAfresh) {
     AddUsbPort("1-1", "0403", "6001", "Adapter", "ttyACM0");
     EXPECT_EQ(Ports(), (std::vector<Listed>{{L"Adapter (ttyACM0)", L"USB\\VID_0403&PID_6001&REV_0100"}}));
 }
+
+TEST_F(PortCacheTest, ConsoleNameOutsideTheVirtualTreeIsRechecked) {
+    // Only the kernel's own virtual consoles never gain a device link; an
+    // entry merely named like one is watched like any other.
+    const std::string device = Add("usb", "1-1", "", {{"idVendor", "0483"}, {"idProduct", "5740"}, {"bcdDevice", "0100"}});
+    const std::string tty = Add("tty", "tty7", device, {});
+    EXPECT_TRUE(Ports().empty());
+    Link(tty + "/device", "..");
+    EXPECT_EQ(Ports(), (std::vector<Listed>{{L"USB Serial Device (tty7)", L"USB\\VID_0483&PID_5740&REV_0100"}}));
+}
