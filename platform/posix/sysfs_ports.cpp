@@ -314,17 +314,9 @@ bool IsPermanentlyVirtual(const std::string& name, const char* target, size_t ta
     return std::all_of(name.begin() + 3, name.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
-// An entry without a "device" link: nothing to describe, but unless it is a
-// virtual console, a later scan must see that it still has none.
-void NoteDeviceless(PortReader& reader, int classFd, const std::string& name) {
-    char target[256];
-    const ssize_t n = readlinkat(classFd, name.c_str(), target, sizeof(target));
-    if (n < 0 && !IsAbsence(errno) && errno != EINVAL) {  // EINVAL: a directory in a mocked tree
-        reader.Unreadable();
-        return;
-    }
-    if (n > 0 && IsPermanentlyVirtual(name, target, static_cast<size_t>(n)))
-        return;
+// An entry without a "device" link that is not a virtual console: nothing
+// to describe, but a later scan must see that it still has none.
+void NoteDeviceless(PortReader& reader, const std::string& name) {
     SysfsRecheck recheck;
     recheck.kind = SysfsRecheck::Kind::kExists;
     recheck.path = kTtyClass + "/" + name + "/device";
@@ -333,13 +325,25 @@ void NoteDeviceless(PortReader& reader, int classFd, const std::string& name) {
 }
 
 bool DescribePort(PortReader& reader, int classFd, const std::string& name, SysfsPort* port) {
-    // Most entries are virtual consoles and pseudo terminals; one check
-    // relative to the open class directory turns them away (and dangling
-    // links of a device on its way out) before any path is built.
+    // Most entries are virtual consoles; reading their class link, relative
+    // to the open class directory, turns them away for half the cost of
+    // looking for a "device" link, which the kernel gives only devices with
+    // a parent and so never one under devices/virtual.
+    char target[256];
+    const ssize_t n = readlinkat(classFd, name.c_str(), target, sizeof(target));
+    if (n < 0 && !IsAbsence(errno) && errno != EINVAL) {  // EINVAL: a directory in a mocked tree
+        reader.Unreadable();
+        return false;
+    }
+    if (n > 0 && IsPermanentlyVirtual(name, target, static_cast<size_t>(n)))
+        return false;
+    // The other entries without a link (pseudo-terminal masters, dangling
+    // links of a device on its way out) are turned away before any path is
+    // resolved.
     const std::string deviceLink = name + "/device";
     if (faccessat(classFd, deviceLink.c_str(), F_OK, 0) != 0) {
         if (IsAbsence(errno))
-            NoteDeviceless(reader, classFd, name);
+            NoteDeviceless(reader, name);
         else
             reader.Unreadable();
         return false;
