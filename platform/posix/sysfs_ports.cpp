@@ -453,8 +453,7 @@ std::vector<SysfsPort> ListSysfsPorts() {
 }
 
 bool ReadTtyClassState(TtyClassState* state) {
-    state->names.clear();
-    state->inodes.clear();
+    state->listing.clear();
     struct stat dev {};
     if (stat(kDevDir, &dev) == 0) {
         state->devError = 0;
@@ -482,6 +481,9 @@ bool ReadTtyClassState(TtyClassState* state) {
     state->classModified = self.st_mtim;
     alignas(dirent64) char buffer[8192];
     for (;;) {
+        // The kernel leaves the padding after each name unwritten; cleared,
+        // equal listings are equal bytes.
+        std::memset(buffer, 0, sizeof(buffer));
         const ssize_t n = getdents64(fd, buffer, sizeof(buffer));
         if (n < 0 && errno == EINTR)
             continue;
@@ -489,22 +491,16 @@ bool ReadTtyClassState(TtyClassState* state) {
             return false;
         if (n == 0)
             return true;
-        for (ssize_t at = 0; at < n;) {
-            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
-            at += entry->d_reclen;
-            if (IsDotEntry(entry->d_name))
-                continue;
-            state->names.append(entry->d_name);
-            state->names.push_back('\0');
-            state->inodes.push_back(static_cast<ino_t>(entry->d_ino));
-        }
+        // Kept as returned: comparing the bytes compares every name and
+        // inode number without taking the entries apart.
+        state->listing.append(buffer, static_cast<size_t>(n));
     }
 }
 
 bool operator==(const TtyClassState& a, const TtyClassState& b) {
     return a.classDevice == b.classDevice && a.classInode == b.classInode && SameTime(a.classModified, b.classModified) &&
            a.devError == b.devError && a.devDevice == b.devDevice && a.devInode == b.devInode &&
-           SameTime(a.devModified, b.devModified) && a.names == b.names && a.inodes == b.inodes;
+           SameTime(a.devModified, b.devModified) && a.listing == b.listing;
 }
 
 bool RecheckHolds(const SysfsRecheck& recheck) {

@@ -55,8 +55,9 @@ struct TtyClassState {
     dev_t devDevice = 0;
     ino_t devInode = 0;
     timespec devModified{};
-    std::string names;          // every entry's name and a '\0', in directory order
-    std::vector<ino_t> inodes;  // every entry's inode number, same order
+    // The directory's entries as getdents64 returned them: each entry's
+    // name and inode number (and its type and position), in directory order.
+    std::string listing;
 };
 
 bool operator==(const TtyClassState& a, const TtyClassState& b);
