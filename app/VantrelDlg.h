@@ -6,7 +6,7 @@
 #pragma once
 
 #include "framework/afxwin.h"
-#include "res/resource.h"
+#include "res/ids.h"
 
 class CVantrelDlg : public CDialog {
 public:

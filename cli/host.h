@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/api.h"
 
 namespace cli {
 

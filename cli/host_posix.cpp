@@ -3,10 +3,10 @@
 #include <cstdio>
 
 #include "cli/host.h"
-#include "platform/posix/error.h"
-#include "platform/posix/headless.h"
-#include "platform/posix/trace_sink.h"
-#include "platform/posix/utf8.h"
+#include "platform/posix/kernel32/error.h"
+#include "platform/posix/user32/headless/harness.h"
+#include "platform/posix/kernel32/trace_sink.h"
+#include "platform/posix/kernel32/utf8.h"
 
 namespace cli {
 

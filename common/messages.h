@@ -1,7 +1,7 @@
 // Private window messages of the main dialog, and the upgrade timer's id.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/api.h"
 
 // Posted by the presence monitor (and OnDeviceChange) when a known terminal
 // appears or the last one goes. No parameters.

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/platform.h"
+#include "platform/api.h"
 
 class CWinThread;
 

@@ -8,7 +8,7 @@
 
 #include <cstdarg>
 
-#include "platform/platform.h"
+#include "platform/api.h"
 
 constexpr int kTraceChars = 512;
 

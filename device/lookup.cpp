@@ -3,7 +3,7 @@
 //
 // A port's name is read from its friendly name, "USB Serial Device (COM7)"
 // on Windows and "... (ttyACM0)" here; the text that opens it is the one
-// platform difference and comes from platform/platform.h.
+// platform difference and comes from platform/api.h.
 #include "device/lookup.h"
 
 #include <cwchar>

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "common/state.h"
-#include "platform/platform.h"
+#include "platform/api.h"
 
 // One supported terminal: the setup class searched and the texts its first
 // hardware ID must contain. An empty mi accepts any interface.

@@ -7,7 +7,7 @@
 // thread and ties the terminal's port to the run.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/api.h"
 
 // Starts the monitor, fills the port box, selects the first line speed and
 // looks once for a terminal. Always returns true.

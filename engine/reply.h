@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/api.h"
 
 // Judges the bytes in g_RxBuffer against the reply that g_LastCmd expects:
 // waits for more, fails the run, or accepts and takes the next record.

@@ -1,6 +1,6 @@
 // Our dialog application framework: the subset of the MFC classes and
 // functions the tool uses, with their names and behaviour, written once over
-// the Win32 API of platform/platform.h. It holds no platform code of its own.
+// the Win32 API of platform/api.h. It holds no platform code of its own.
 //
 // Differences from MFC that callers must know:
 // - CString is std::wstring.
@@ -15,7 +15,7 @@
 #include <exception>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/api.h"
 
 using CString = std::wstring;
 

@@ -4,7 +4,7 @@
 // here through the linker's --wrap of Sleep: every run closes the port at
 // least once, and the real pause would hold a fuzzer to about twenty
 // executions a second. Handles are never reused and a call in flight keeps
-// its object alive (platform/posix/handle.h), so a watcher still between two
+// its object alive (platform/posix/kernel32/handle.h), so a watcher still between two
 // passes cannot reach a freed object in the shorter pause either.
 #include "fuzz/harness.h"
 
@@ -23,11 +23,11 @@
 #include "engine/outcome.h"
 #include "engine/run.h"
 #include "framework/afxwin.h"
-#include "platform/posix/headless.h"
-#include "platform/posix/trace_sink.h"
+#include "platform/posix/user32/headless/harness.h"
+#include "platform/posix/kernel32/trace_sink.h"
 #include "serial/port.h"
-#include "tests/fakes/comm_fake.h"
-#include "tests/fakes/setupapi_fake.h"
+#include "tests/fakes/comm.h"
+#include "tests/fakes/setupapi.h"
 
 extern "C" void __real__Z5Sleepj(DWORD ms);
 extern "C" void __wrap__Z5Sleepj(DWORD ms) { __real__Z5Sleepj(ms > 1 ? 1 : ms); }

@@ -1,6 +1,6 @@
 // IDD_MAIN_DIALOG: the tool's only window.
-#include "res/dialog_template.h"
-#include "res/resource.h"
+#include "framework/dialog_template.h"
+#include "res/ids.h"
 
 namespace {
 

@@ -17,7 +17,7 @@ bin="$root/build/default"
 work="$(mktemp -d)"
 trap 'kill "${sim_pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 
-"$bin/tools/script/vantrel-script" build scripts/demo-script.txt "$work/upgrader.asc"
+"$bin/tools/script/vantrel-script" build scripts/demo-records.txt "$work/upgrader.asc"
 echo "== script"
 "$bin/tools/script/vantrel-script" list "$work/upgrader.asc" | head -n 5
 echo "   ... $(stat -c %s "$work/upgrader.asc") bytes"

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/api.h"
 
 // The line settings handed to ConfigDevice, built afresh at every open.
 struct PortSettings {

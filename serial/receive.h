@@ -7,7 +7,7 @@
 // active and raises UPG_EVENT_REPLY. The watcher never reads data itself.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/api.h"
 
 // The watcher's thread procedure (AfxBeginThread, null parameter). Runs
 // while g_PortOpen is set, then clears g_ReadThread and ends itself.

@@ -7,7 +7,7 @@
 #include "common/messages.h"
 #include "common/state.h"
 #include "engine/outcome.h"
-#include "platform/posix/headless.h"
+#include "platform/posix/user32/headless/harness.h"
 #include "tests/engine/dialog_fixture.h"
 
 namespace {

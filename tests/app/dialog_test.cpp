@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/state.h"
-#include "platform/posix/headless.h"
+#include "platform/posix/user32/headless/harness.h"
 #include "tests/engine/dialog_fixture.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "common/trace.h"
-#include "platform/posix/headless.h"
-#include "platform/posix/trace_sink.h"
+#include "platform/posix/user32/headless/harness.h"
+#include "platform/posix/kernel32/trace_sink.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include "common/state.h"
 #include "device/monitor.h"
 #include "engine/outcome.h"
-#include "platform/posix/headless.h"
+#include "platform/posix/user32/headless/harness.h"
 #include "tests/engine/dialog_fixture.h"
-#include "tests/fakes/setupapi_fake.h"
+#include "tests/fakes/setupapi.h"
 #include "tests/tools/child_process.h"
 
 namespace {

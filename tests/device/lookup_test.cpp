@@ -6,9 +6,9 @@
 
 #include "common/state.h"
 #include "device/lookup.h"
-#include "platform/posix/headless.h"
-#include "tests/device/device_fixture.h"
-#include "tests/fakes/setupapi_fake.h"
+#include "platform/posix/user32/headless/harness.h"
+#include "tests/device/fixture.h"
+#include "tests/fakes/setupapi.h"
 
 using fake::FakeDevice;
 using fake::MultiSzBytes;

@@ -12,9 +12,9 @@
 #include "device/lookup.h"
 #include "device/monitor.h"
 #include "framework/afxwin.h"
-#include "platform/posix/headless.h"
-#include "tests/device/device_fixture.h"
-#include "tests/fakes/setupapi_fake.h"
+#include "platform/posix/user32/headless/harness.h"
+#include "tests/device/fixture.h"
+#include "tests/fakes/setupapi.h"
 
 using fake::PortDevice;
 

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "device/lookup.h"
-#include "platform/platform.h"
-#include "platform/posix/port_cache.h"
+#include "platform/api.h"
+#include "platform/posix/setupapi/port_cache.h"
 
 namespace {
 

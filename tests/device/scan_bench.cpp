@@ -21,7 +21,7 @@
 #include "device/lookup.h"
 #include "device/monitor.h"
 #include "framework/afxwin.h"
-#include "platform/posix/trace_sink.h"
+#include "platform/posix/kernel32/trace_sink.h"
 
 namespace {
 

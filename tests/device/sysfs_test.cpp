@@ -27,8 +27,8 @@
 #include "device/lookup.h"
 #include "device/monitor.h"
 #include "framework/afxwin.h"
-#include "platform/posix/headless.h"
-#include "platform/posix/trace_sink.h"
+#include "platform/posix/user32/headless/harness.h"
+#include "platform/posix/kernel32/trace_sink.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include "engine/outcome.h"
 #include "engine/run.h"
 #include "framework/afxwin.h"
-#include "platform/posix/headless.h"
-#include "platform/posix/utf8.h"
-#include "platform/posix/trace_sink.h"
+#include "platform/posix/user32/headless/harness.h"
+#include "platform/posix/kernel32/utf8.h"
+#include "platform/posix/kernel32/trace_sink.h"
 #include "serial/port.h"
 #include "serial/receive.h"
 

@@ -11,7 +11,7 @@
 
 #include "common/state.h"
 #include "engine/script.h"
-#include "platform/platform.h"
+#include "platform/api.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "tests/fakes/comm_fake.h"
+#include "tests/fakes/comm.h"
 
 namespace testport {
 

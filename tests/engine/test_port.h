@@ -1,5 +1,5 @@
 // The scripted serial port the engine tests run against, over the fake comm
-// device at the platform seam (tests/fakes/comm_fake.h). Kept to the few
+// device at the platform seam (tests/fakes/comm.h). Kept to the few
 // operations these tests need, so that the tests read as the terminal's side
 // of the exchange.
 #pragma once
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/api.h"
 
 namespace testport {
 

@@ -15,7 +15,7 @@
 #include "cli/host.h"
 #include "cli/import_hook.h"
 #include "framework/afxwin.h"
-#include "res/resource.h"
+#include "res/ids.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/error.h"
+#include "platform/posix/kernel32/error.h"
 #include "platform/posix/win32.h"
-#include "tests/fakes/comm_fake.h"
+#include "tests/fakes/comm.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/error.h"
-#include "platform/posix/handle.h"
+#include "platform/posix/kernel32/error.h"
+#include "platform/posix/kernel32/handle.h"
 #include "platform/posix/win32.h"
 #include "tests/platform/kernel32/pty_pair.h"
 

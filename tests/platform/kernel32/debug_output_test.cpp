@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/trace_sink.h"
+#include "platform/posix/kernel32/trace_sink.h"
 #include "platform/posix/win32.h"
 
 namespace {

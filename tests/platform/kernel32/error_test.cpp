@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <thread>
 
-#include "platform/posix/errno_map.h"
-#include "platform/posix/error.h"
+#include "platform/posix/kernel32/errno_map.h"
+#include "platform/posix/kernel32/error.h"
 #include "platform/posix/win32.h"
 
 namespace {

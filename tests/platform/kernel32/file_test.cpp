@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/error.h"
+#include "platform/posix/kernel32/error.h"
 #include "platform/posix/win32.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/handle.h"
+#include "platform/posix/kernel32/handle.h"
 #include "platform/posix/win32.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "tests/platform/qt/qt_dialog_fixture.h"
+#include "tests/platform/qt/dialog_fixture.h"
 
 namespace qt_test {
 namespace {

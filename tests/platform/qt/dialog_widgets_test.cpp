@@ -9,7 +9,7 @@
 #include <QPointer>
 #include <QPushButton>
 
-#include "tests/platform/qt/qt_dialog_fixture.h"
+#include "tests/platform/qt/dialog_fixture.h"
 
 namespace qt_test {
 namespace {

@@ -4,8 +4,8 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/posix/window_driver.h"
-#include "tests/platform/qt/qt_dialog_fixture.h"
+#include "platform/posix/user32/window_driver.h"
+#include "tests/platform/qt/dialog_fixture.h"
 
 namespace qt_test {
 namespace {

@@ -10,7 +10,7 @@
 #include <atomic>
 #include <thread>
 
-#include "tests/platform/qt/qt_dialog_fixture.h"
+#include "tests/platform/qt/dialog_fixture.h"
 
 namespace qt_test {
 namespace {

@@ -5,8 +5,8 @@
 #include <QTemporaryDir>
 #include <cstdlib>
 
-#include "platform/posix/qt/driver.h"
-#include "tests/platform/qt/qt_dialog_fixture.h"
+#include "platform/posix/user32/qt/driver.h"
+#include "tests/platform/qt/dialog_fixture.h"
 
 namespace qt_test {
 namespace {

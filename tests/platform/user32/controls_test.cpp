@@ -4,7 +4,7 @@
 #include <array>
 #include <string>
 
-#include "tests/platform/user32/user32_fixture.h"
+#include "tests/platform/user32/fixture.h"
 
 namespace user32test {
 namespace {

@@ -6,7 +6,7 @@
 #include <future>
 #include <thread>
 
-#include "tests/platform/user32/user32_fixture.h"
+#include "tests/platform/user32/fixture.h"
 
 namespace user32test {
 namespace {

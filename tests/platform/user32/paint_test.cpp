@@ -1,5 +1,5 @@
 // Painting, icons, metrics, minimising and the common controls' start-up.
-#include "tests/platform/user32/user32_fixture.h"
+#include "tests/platform/user32/fixture.h"
 
 namespace user32test {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "res/dialog_template.h"
+#include "framework/dialog_template.h"
 
 namespace user32test {
 

@@ -5,7 +5,7 @@
 #include <map>
 #include <thread>
 
-#include "tests/platform/user32/user32_fixture.h"
+#include "tests/platform/user32/fixture.h"
 
 namespace user32test {
 namespace {

@@ -1,0 +1,84 @@
+// The serial ports present on this machine, read from the kernel's device
+// tree (/sys/class/tty) and described the way Windows describes ports in its
+// ports setup class: a hardware-ID multi-string and a friendly name.
+//
+// Kept apart from device_set.cpp because it is the one place that knows the
+// layout of sysfs; device_set.cpp only hands these descriptions out through
+// the device-setup calls. Besides the full listing it reads the cheap state
+// of the tty class (its entries and their inode numbers, the directory times)
+// that port_cache.cpp compares to decide whether a listing still holds.
+#pragma once
+
+#include <sys/types.h>
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace posix {
+
+struct SysfsPort {
+    std::wstring name;                      // ttyACM0, ttyUSB0, ttyS0
+    std::vector<std::wstring> hardwareIds;  // most specific first; never empty
+    std::wstring friendlyName;              // "... (ttyACM0)"
+};
+
+// One fact a listing was decided on that can change while the tty's class
+// entry stays the same sysfs node, with the answer the listing saw.
+struct SysfsRecheck {
+    enum class Kind {
+        kExists,  // whether the path exists (a "device" link)
+        kText,    // the attribute's text (an 8250 port's "type")
+    };
+    Kind kind = Kind::kExists;
+    std::string path;  // absolute, /sys/class/tty/<name>/...
+    bool present = false;
+    std::string text;  // kText: the attribute's first line, trimmed
+};
+
+struct SysfsPortScan {
+    std::vector<SysfsPort> ports;
+    std::vector<SysfsRecheck> rechecks;
+    // False when something was unreadable for a reason other than its
+    // absence (out of descriptors, permission): the listing may have left a
+    // port out and must not be reused.
+    bool complete = true;
+};
+
+// The state of /sys/class/tty and /dev that a change of the present ports
+// shows in. Equal states mean the same entries, each still the same node.
+struct TtyClassState {
+    dev_t classDevice = 0;
+    ino_t classInode = 0;
+    timespec classModified{};
+    int devError = 0;  // errno of the stat of /dev, 0 when it answered
+    dev_t devDevice = 0;
+    ino_t devInode = 0;
+    timespec devModified{};
+    // The directory's entries as getdents64 returned them: each entry's
+    // name and inode number (and its type and position), in directory order.
+    std::string listing;
+};
+
+bool operator==(const TtyClassState& a, const TtyClassState& b);
+
+// The present ports, sorted by name in natural order (ttyACM2 before
+// ttyACM10), with what a later scan must repeat to reuse them. Unreadable
+// entries are left out; an unreadable /sys/class/tty gives an empty,
+// incomplete scan and errno set by the failing call.
+SysfsPortScan ScanSysfsPorts();
+
+// The ports of a fresh scan.
+std::vector<SysfsPort> ListSysfsPorts();
+
+// Reads the tty class state into *state, reusing its buffers. False, with
+// errno set, when /sys/class/tty cannot be listed.
+bool ReadTtyClassState(TtyClassState* state);
+
+// Whether the path still gives the answer the scan saw.
+bool RecheckHolds(const SysfsRecheck& recheck);
+
+// Natural order of port names: digit runs compare by value.
+bool PortNameLess(const std::string& a, const std::string& b);
+
+}  // namespace posix
