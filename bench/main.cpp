@@ -29,8 +29,8 @@
 #include <thread>
 #include <vector>
 
-#include "bench/child.h"
 #include "bench/measure.h"
+#include "tools/process/child.h"
 #include "tools/script/description.h"
 #include "tools/script_format.h"
 #include "tools/simulator/timing.h"
@@ -40,7 +40,8 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
-using vantrel::bench::Child;
+using tools::process::Child;
+using tools::process::ExitStatus;
 
 constexpr double kLineBytesPerSecond = 368640.0;  // 3686400 baud, 10 bits a byte
 constexpr std::size_t kRecordBytes = 4096;
@@ -92,15 +93,28 @@ fs::path WriteScript(const fs::path& dir, const std::string& description) {
   return script;
 }
 
+// A child started in `cwd` (empty: ours) with its stderr in a file.
+tools::process::Options ErrorsTo(const std::string& cwd, const fs::path& file) {
+  tools::process::Options o;
+  o.cwd = cwd;
+  o.error_output = tools::process::Options::ErrorOutput::File;
+  o.error_path = file.string();
+  return o;
+}
+
+// An end as one number: the exit code, 128 + a signal, or -1 when it had to
+// be killed at the limit.
+int Status(const ExitStatus& end) { return end.timed_out ? -1 : end.shell_code(); }
+
 // The simulator on the script, its port line read.
 std::unique_ptr<Child> StartSimulator(const Settings& s, const fs::path& dir, std::string& port) {
   auto sim = std::make_unique<Child>(
       std::vector<std::string>{s.sim, "--script", (dir / "upgrader.asc").string(), "--timing",
                                (dir / "timing.txt").string(), "--quiet", "--idle-timeout-s", "60"},
-      "", (dir / "sim.err").string());
+      ErrorsTo("", dir / "sim.err"));
   const auto line = sim->ReadLineStartingWith("port: ", 5s);
   if (!line) throw std::runtime_error("vantrel-sim gave no port: " + ReadAll(dir / "sim.err"));
-  port = line->substr(6);
+  port = line->text.substr(6);
   return sim;
 }
 
@@ -108,7 +122,7 @@ std::unique_ptr<Child> StartSimulator(const Settings& s, const fs::path& dir, st
 std::uint64_t CheckSummary(const Child& sim, int status, const fs::path& dir) {
   static const std::regex kLine(R"(records=(\d+) payload_bytes=(\d+) mismatches=(\d+))");
   std::smatch m;
-  const std::string& out = sim.output();
+  const std::string& out = sim.text(tools::process::Stream::Out);
   if (!std::regex_search(out, m, kLine)) throw std::runtime_error("vantrel-sim printed no summary: " + out);
   if (status != 0 || m[3] != "0") {
     throw std::runtime_error("vantrel-sim: exit " + std::to_string(status) + ": " + out + ReadAll(dir / "sim.err"));
@@ -121,16 +135,15 @@ Played Play(const Settings& s, const fs::path& dir, const std::string& descripti
   std::string port;
   auto sim = StartSimulator(s, dir, port);
   const auto start = Clock::now();
-  Child cli({s.cli, "--port", port}, dir.string(), (dir / "cli.err").string());
-  const auto status = cli.Wait(limit);
+  Child cli({s.cli, "--port", port}, ErrorsTo(dir.string(), dir / "cli.err"));
+  const ExitStatus end = cli.Wait(limit);
   Played p;
   p.wall_s = std::chrono::duration<double>(Clock::now() - start).count();
-  if (!status || *status != 0) {
-    throw std::runtime_error("vantrel-cli " + (status ? "exit " + std::to_string(*status) : std::string("hung")) +
-                             ":\n" + cli.output() + ReadAll(dir / "cli.err"));
+  if (end.timed_out || end.shell_code() != 0) {
+    throw std::runtime_error("vantrel-cli " + (end.timed_out ? std::string("hung") : "exit " + std::to_string(end.shell_code())) +
+                             ":\n" + cli.text(tools::process::Stream::Out) + ReadAll(dir / "cli.err"));
   }
-  const auto sim_status = sim->Wait(10s);
-  p.payload_bytes = CheckSummary(*sim, sim_status.value_or(-1), dir);
+  p.payload_bytes = CheckSummary(*sim, Status(sim->Wait(10s)), dir);
   p.timing = tools::sim::ReadTimingFile((dir / "timing.txt").string());
   return p;
 }
@@ -145,9 +158,10 @@ IdleCpu MeasureIdle(const Settings& s, const fs::path& dir) {
   WriteScript(dir, "open\ndelay " + std::to_string(s.idle_seconds + 2) + "\nclose\n");
   std::string port;
   auto sim = StartSimulator(s, dir, port);
-  Child cli({s.cli, "--port", port}, dir.string(), (dir / "cli.err").string());
+  Child cli({s.cli, "--port", port}, ErrorsTo(dir.string(), dir / "cli.err"));
   if (!cli.ReadLineStartingWith("status: ready loader!", 5s)) {
-    throw std::runtime_error("vantrel-cli did not reach the pause: " + cli.output() + ReadAll(dir / "cli.err"));
+    throw std::runtime_error("vantrel-cli did not reach the pause: " + cli.text(tools::process::Stream::Out) +
+                             ReadAll(dir / "cli.err"));
   }
   // Past the record's own work, well inside the pause.
   std::this_thread::sleep_for(500ms);
@@ -164,8 +178,9 @@ IdleCpu MeasureIdle(const Settings& s, const fs::path& dir) {
   r.seconds = std::chrono::duration<double>(t1 - t0).count();
   r.tick_ms = static_cast<double>(*ticks1 - *ticks0) * 1000.0 / static_cast<double>(hz);
   if (ns0 && ns1) r.sched_ms = static_cast<double>(*ns1 - *ns0) / 1e6;
-  const auto status = cli.Wait(std::chrono::seconds(s.idle_seconds + 10));
-  if (!status || *status != 0) throw std::runtime_error("vantrel-cli failed the pause run: " + cli.output());
+  if (Status(cli.Wait(std::chrono::seconds(s.idle_seconds + 10))) != 0) {
+    throw std::runtime_error("vantrel-cli failed the pause run: " + cli.text(tools::process::Stream::Out));
+  }
   sim->Wait(10s);
   return r;
 }

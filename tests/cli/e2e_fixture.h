@@ -1,6 +1,9 @@
 // Shared pieces of the vantrel-cli end-to-end tests: where the programs are,
 // scripts built from the description language, the simulator as a child
-// with its summary read back, and one bounded runner invocation.
+// with its summary read back, and one bounded runner invocation. The runner
+// is a tools::process::Child with stdout and stderr apart (stdout carries the
+// contract lines, stderr the trace and the causes), started in the
+// directory it reads upgrader.asc from.
 #pragma once
 
 #include <chrono>
@@ -10,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/cli/cli_process.h"
-#include "tests/tools/child_process.h"
+#include "tests/tools/harness.h"
+#include "tools/process/child.h"
 
 namespace vantrel::e2e {
 
@@ -50,13 +53,14 @@ class Simulator {
   // The first output line starting with `prefix` from here on.
   std::optional<std::string> ReadLineStartingWith(const std::string& prefix,
                                                   std::chrono::milliseconds timeout);
-  const std::string& output() const { return child_->output(); }
+  // stdout and stderr together, as they came.
+  const std::string& output() const { return child_->text(tools::process::Stream::Out); }
   std::optional<SimSummary> summary() const;
   // Whether the simulator ever saw the host open its port.
   bool SawHostOpen() const;
 
  private:
-  std::unique_ptr<tools::testing::ChildProcess> child_;
+  std::unique_ptr<tools::process::Child> child_;
   std::string port_;
 };
 
@@ -71,12 +75,25 @@ struct CliResult {
   std::string result() const;
 };
 
+struct CliOptions {
+  std::string cwd;                     // empty: the test's own
+  bool without_file_override = false;  // drop CAP_DAC_OVERRIDE / CAP_DAC_READ_SEARCH
+};
+
+// vantrel-cli with `args`; throws std::runtime_error when it cannot start.
+std::unique_ptr<tools::process::Child> StartCli(const std::vector<std::string>& args, const CliOptions& options);
+
 CliResult RunCli(const std::string& cwd, const std::vector<std::string>& args,
-                 std::chrono::milliseconds timeout,
-                 CliProcess::Options options = {});
-// Collects a started runner's end the same way.
-CliResult FinishCli(CliProcess& cli, std::chrono::steady_clock::time_point started,
+                 std::chrono::milliseconds timeout, CliOptions options = {});
+// Collects a started runner's end the same way; a runner still running at
+// the deadline is killed and has no exit.
+CliResult FinishCli(tools::process::Child& cli, std::chrono::steady_clock::time_point started,
                     std::chrono::milliseconds timeout);
+
+// Whether a child of this process can be made to honour file permissions:
+// trivially true when not running as root, else whether the capability
+// bounding set may be narrowed (CAP_SETPCAP).
+bool CanRunWithoutFileOverride();
 
 std::vector<std::string> SplitLines(const std::string& text);
 

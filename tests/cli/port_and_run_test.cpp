@@ -139,7 +139,7 @@ TEST(PortOpen, PortWithoutPermissionIsRefused) {
   struct stat before {};
   ASSERT_EQ(::stat(sim.port().c_str(), &before), 0);
   ASSERT_EQ(::chmod(sim.port().c_str(), 0), 0) << std::strerror(errno);
-  CliProcess::Options options;
+  CliOptions options;
   options.without_file_override = true;
   const CliResult run = RunCli(dir.path(""), {"--port", sim.port()}, 8s, options);
   ::chmod(sim.port().c_str(), before.st_mode & 07777);
@@ -188,11 +188,13 @@ TEST(RunControl, InterruptDuringADelayClosesThePort) {
   TempDir dir;
   Simulator sim(BuildScript(dir, "open\ndelay 5\nsend1 64\nclose\n"), {});
   const auto started = Clock::now();
-  CliProcess cli({CliExe(), "--port", sim.port()}, {.cwd = dir.path("")});
-  ASSERT_TRUE(cli.WaitForLine("status: ready loader!", 5s)) << cli.out() << cli.err();
-  ASSERT_TRUE(cli.Signal(SIGINT));
+  const auto cli = StartCli({"--port", sim.port()}, {.cwd = dir.path("")});
+  const auto ready = cli->ReadLineStartingWith("status: ready loader!", 5s);
+  ASSERT_TRUE(ready) << cli->text(tools::process::Stream::Out) << cli->text(tools::process::Stream::Err);
+  ASSERT_EQ(ready->text, "status: ready loader!");
+  ASSERT_TRUE(cli->Signal(SIGINT));
   const auto signalled = Clock::now();
-  const CliResult run = FinishCli(cli, started, 3s);
+  const CliResult run = FinishCli(*cli, started, 3s);
   ASSERT_TRUE(run.exit.has_value()) << "the runner did not stop on SIGINT";
   EXPECT_EQ(*run.exit, 130);
   EXPECT_EQ(run.lines.back(), "result: interrupted");

@@ -17,12 +17,20 @@
 #include "platform/posix/user32/headless/harness.h"
 #include "tests/engine/dialog_fixture.h"
 #include "tests/fakes/setupapi.h"
-#include "tests/tools/child_process.h"
+#include "tools/process/child.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+
+// The simulator as a child, its stdout and stderr read together.
+tools::process::Options Merged() {
+    tools::process::Options o;
+    o.error_output = tools::process::Options::ErrorOutput::Merge;
+    return o;
+}
+const std::string& Output(const tools::process::Child& sim) { return sim.text(tools::process::Stream::Out); }
 
 class AutoDetectTest : public DialogFixture {
 protected:
@@ -67,9 +75,9 @@ TEST_F(AutoDetectTest, WaitsForTheTerminalThenOpensItsPortThreeSecondsLaterAndSu
     for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<unsigned char>(i * 7 + 3);
     WriteScript(ScriptBuilder().OpenPort().Wait().SendF1(payload).ClosePort().Bytes());
 
-    tools::testing::ChildProcess sim({sim_, "--script", (dir_ / "upgrader.asc").string(),
-                                      "--link", link_, "--idle-timeout-s", "30"});
-    ASSERT_TRUE(sim.ReadLineStartingWith("port: ", 5000ms)) << sim.output();
+    tools::process::Child sim({sim_, "--script", (dir_ / "upgrader.asc").string(),
+                               "--link", link_, "--idle-timeout-s", "30"}, Merged());
+    ASSERT_TRUE(sim.ReadLineStartingWith("port: ", 5000ms)) << Output(sim);
 
     ASSERT_EQ(Text(IDC_PORT), L"Auto Detect");
     SendMessageW(dlg_->GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(IDC_BTN_LOADER, BN_CLICKED), 0);
@@ -96,19 +104,19 @@ TEST_F(AutoDetectTest, WaitsForTheTerminalThenOpensItsPortThreeSecondsLaterAndSu
     ASSERT_TRUE(PumpUntil([] { return !State().g_Upgrading; }, 10000));
     EXPECT_EQ(LastRunOutcome(), RunOutcome::Success);
     EXPECT_EQ(Text(IDC_PROGRESS_STATUS), L"loader Success!");
-    const std::optional<int> status = sim.Wait(5000ms);
-    ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(*status, 0) << sim.output();
-    EXPECT_NE(sim.output().find("mismatches=0"), std::string::npos) << sim.output();
+    const tools::process::ExitStatus end = sim.Wait(5000ms);
+    ASSERT_FALSE(end.timed_out);
+    EXPECT_EQ(end.shell_code(), 0) << Output(sim);
+    EXPECT_NE(Output(sim).find("mismatches=0"), std::string::npos) << Output(sim);
 }
 
 TEST_F(AutoDetectTest, AnUnplugDuringTheRunShowsDisconnectAndTheRunGoesOn) {
     PlugTerminal();
     ASSERT_TRUE(PumpUntil([] { return State().g_DevicePresent; }, 1000));
     WriteScript(ScriptBuilder().OpenPort().Delay(1).Wait().Bytes());
-    tools::testing::ChildProcess sim({sim_, "--script", (dir_ / "upgrader.asc").string(),
-                                      "--link", link_, "--idle-timeout-s", "30"});
-    ASSERT_TRUE(sim.ReadLineStartingWith("port: ", 5000ms)) << sim.output();
+    tools::process::Child sim({sim_, "--script", (dir_ / "upgrader.asc").string(),
+                               "--link", link_, "--idle-timeout-s", "30"}, Merged());
+    ASSERT_TRUE(sim.ReadLineStartingWith("port: ", 5000ms)) << Output(sim);
 
     SendMessageW(dlg_->GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(IDC_BTN_LOADER, BN_CLICKED), 0);
     EXPECT_TRUE(Traced(Utf8(L"已检测到串口: \\\\.\\" + name_ + L", GO...\r\n")));
@@ -120,7 +128,9 @@ TEST_F(AutoDetectTest, AnUnplugDuringTheRunShowsDisconnectAndTheRunGoesOn) {
 
     ASSERT_TRUE(PumpUntil([] { return !State().g_Upgrading; }, 8000));
     EXPECT_EQ(LastRunOutcome(), RunOutcome::Success);  // the port itself never went away
-    EXPECT_EQ(sim.Wait(5000ms).value_or(-1), 0) << sim.output();
+    const tools::process::ExitStatus end = sim.Wait(5000ms);
+    EXPECT_FALSE(end.timed_out);
+    EXPECT_EQ(end.shell_code(), 0) << Output(sim);
 }
 
 }  // namespace

@@ -12,7 +12,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "tests/tools/child_process.h"
+#include "tests/tools/harness.h"
+#include "tools/process/child.h"
 #include "tools/script/description.h"
 #include "tools/script_format.h"
 #include "tools/simulator/reply_plan.h"
@@ -23,7 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
-using testing::ChildProcess;
+using process::Child;
 using testing::TempDir;
 
 // The upgrader's end of the line, opened raw like a serial port.
@@ -100,26 +101,29 @@ class SimTest : public ::testing::Test {
     std::vector<std::string> argv = {VANTREL_SIM_EXE, "--script", file, "--wait-reply-ms", "50",
                                      "--idle-timeout-s", "3"};
     argv.insert(argv.end(), extra.begin(), extra.end());
-    sim_ = std::make_unique<ChildProcess>(argv);
+    process::Options options;
+    options.error_output = process::Options::ErrorOutput::Merge;
+    sim_ = std::make_unique<Child>(argv, options);
     auto line = sim_->ReadLineStartingWith("port: ", 3s);
-    ASSERT_TRUE(line) << sim_->output();
-    port_ = line->substr(6);
+    ASSERT_TRUE(line) << Output();
+    port_ = line->text.substr(6);
   }
   Bytes Payload(std::size_t index) const {
     return Bytes(records_[index].payload.begin(), records_[index].payload.end());
   }
   int Finish() {
-    auto status = sim_->Wait(5s);
-    EXPECT_TRUE(status) << "simulator did not end: " << sim_->output();
-    return status.value_or(-1);
+    const process::ExitStatus end = sim_->Wait(5s);
+    EXPECT_FALSE(end.timed_out) << "simulator did not end: " << Output();
+    return end.timed_out ? -1 : end.shell_code();
   }
-  const std::string& Output() const { return sim_->output(); }
+  // stdout and stderr together, as they came.
+  const std::string& Output() const { return sim_->text(process::Stream::Out); }
   bool Said(const std::string& text) const { return Output().find(text) != std::string::npos; }
 
   TempDir dir_;
   Bytes script_;
   std::vector<Record> records_;
-  std::unique_ptr<ChildProcess> sim_;
+  std::unique_ptr<Child> sim_;
   std::string port_;
 };
 
@@ -279,7 +283,7 @@ TEST_F(SimTest, ReplugMovesTheLinkToANewPort) {
   // The new pty may well get the old number back; the link must follow it.
   auto second = sim_->ReadLineStartingWith("port: ", 3s);
   ASSERT_TRUE(second) << Output();
-  const std::string new_port = second->substr(6);
+  const std::string new_port = second->text.substr(6);
   EXPECT_EQ(std::filesystem::read_symlink(link), new_port);
   {
     Host host(link);

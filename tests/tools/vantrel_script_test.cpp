@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "tests/tools/child_process.h"
+#include "tests/tools/harness.h"
 #include "tools/script/description.h"
 #include "tools/script/inspect.h"
 #include "tools/script_format.h"
