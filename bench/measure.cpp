@@ -43,19 +43,23 @@ std::optional<std::uint64_t> CpuTicks(pid_t pid) {
   return CpuTicksFromStat(line);
 }
 
-std::optional<std::uint64_t> CpuNs(pid_t pid) {
+std::vector<std::pair<pid_t, std::uint64_t>> ThreadCpuNs(pid_t pid) {
   std::error_code ec;
-  std::uint64_t total = 0;
-  bool any = false;
+  std::vector<std::pair<pid_t, std::uint64_t>> out;
   for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
     std::ifstream in(task.path() / "schedstat");
     std::uint64_t ns = 0;
-    if (in >> ns) {
-      total += ns;
-      any = true;
-    }
+    if (in >> ns) out.emplace_back(static_cast<pid_t>(std::stol(task.path().filename().string())), ns);
   }
-  if (!any) return std::nullopt;
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::optional<std::uint64_t> CpuNs(pid_t pid) {
+  const auto threads = ThreadCpuNs(pid);
+  if (threads.empty()) return std::nullopt;
+  std::uint64_t total = 0;
+  for (const auto& [tid, ns] : threads) total += ns;
   return total;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vantrel::bench {
@@ -23,6 +24,10 @@ std::optional<std::uint64_t> CpuTicks(pid_t pid);
 // field of /proc/PID/task/*/schedstat; the process's own schedstat counts its
 // main thread only), finer than the ticks; empty where the kernel has none.
 std::optional<std::uint64_t> CpuNs(pid_t pid);
+// The same per thread, by thread id in ascending order (thread ids grow in
+// start order, so for vantrel-cli: the window thread, the presence monitor,
+// the receive watcher).
+std::vector<std::pair<pid_t, std::uint64_t>> ThreadCpuNs(pid_t pid);
 // Reads the ticks from a stat line; the command name may hold spaces and
 // parentheses, so the fields are counted from the last ')'.
 std::optional<std::uint64_t> CpuTicksFromStat(const std::string& stat_line);

@@ -28,7 +28,11 @@ void TraceToStderr() {
 
 void ClickButton(HWND button) { headless::Click(button); }
 
-bool RunFor(const std::function<bool()>& done, DWORD ms) { return headless::RunUntil(done, ms); }
+// Wakes only for messages, timers and the end of ms, as the Windows host's
+// wait does: the runner's other condition, a signal's flag, is looked at
+// when the time is up. Looking every few milliseconds would wake an idle
+// runner a hundred times a second.
+bool RunFor(const std::function<bool()>& done, DWORD ms) { return headless::RunUntil(done, ms, ms); }
 
 std::string LastPortErrorCause() { return platform::LastErrorCause(); }
 

@@ -2,6 +2,8 @@
 // SetCommTimeouts, ClearCommError) and ReadFile/WriteFile on comm handles,
 // dispatched to the comm device behind the handle. Argument checks and the
 // last error live here; the device only moves bytes and applies settings.
+// The bench's time stamps of the receive path (stage_trace.h) are taken here
+// too, where every device passes.
 #include "platform/posix/kernel32/comm.h"
 
 #include <memory>
@@ -10,6 +12,7 @@
 #include "platform/posix/kernel32/comm_device.h"
 #include "platform/posix/kernel32/error.h"
 #include "platform/posix/kernel32/handle.h"
+#include "platform/posix/kernel32/stage_trace.h"
 #include "platform/posix/kernel32/utf8.h"
 
 namespace platform {
@@ -27,14 +30,23 @@ public:
 
     BOOL Read(BYTE* buffer, DWORD count, DWORD& done) override {
         if ((access_ & GENERIC_READ) == 0) return Fail(ERROR_ACCESS_DENIED);
-        return Result(device_->Read(buffer, count, done));
+        stage::Stamp(stage::Mark::ReadEnter, count);
+        const DWORD error = device_->Read(buffer, count, done);
+        stage::Stamp(stage::Mark::ReadDone, done);
+        return Result(error);
     }
     BOOL Write(const BYTE* buffer, DWORD count, DWORD& done) override {
         if ((access_ & GENERIC_WRITE) == 0) return Fail(ERROR_ACCESS_DENIED);
-        return Result(device_->Write(buffer, count, done));
+        stage::Stamp(stage::Mark::WriteEnter, count);
+        const DWORD error = device_->Write(buffer, count, done);
+        stage::Stamp(stage::Mark::WriteDone, done);
+        return Result(error);
     }
 
-    void Release() override { device_->ReleaseExclusive(); }
+    void Release() override {
+        device_->ReleaseExclusive();
+        stage::Flush();  // the port is closed: off the path the stamps measure
+    }
 
     static BOOL Fail(DWORD error) {
         SetLastError(error);
@@ -149,6 +161,7 @@ BOOL WINAPI ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
     DWORD waiting = 0;
     const DWORD error = comm->Device().BytesWaiting(waiting);
     if (error != ERROR_SUCCESS) return CommObject::Fail(error);
+    if (waiting != 0) platform::stage::Stamp(platform::stage::Mark::InQueueSeen, waiting);
     // The raw line delivers framing and parity errors as data, so there are
     // no error bits to report or clear.
     if (lpErrors != nullptr) *lpErrors = 0;

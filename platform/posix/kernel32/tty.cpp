@@ -6,10 +6,34 @@
 // reads and writes honour COMMTIMEOUTS, and a vanished device makes
 // ClearCommError fail. Framing and parity errors are not reported: the raw
 // line delivers such bytes as data.
+//
+// One difference in timing, none in results: when the input queue is empty,
+// ClearCommError (BytesWaiting) waits on the descriptor for input, for at
+// most kInputWaitMs, before it reports the count. The tool's only caller of
+// ClearCommError is its receive watcher, which calls it in a loop with
+// nothing else to do between passes; without the wait that loop keeps one
+// core busy for as long as the port is open. The wait is sound for it:
+// - it ends the moment bytes arrive, so no notification comes later than
+//   with an immediate call;
+// - it is bounded well inside the 50 ms a close pauses between clearing
+//   g_PortOpen and closing the handle, so the watcher still sees the flag and
+//   leaves its loop before the handle goes;
+// - closing the handle (CloseHandle, also when an open replaces the port)
+//   ends a wait at once, so the watcher takes up the new handle on its next
+//   pass as before;
+// - the count is read (FIONREAD) after the wait, so it is exact;
+// - a device that has gone fails the call as before, but only after the
+//   bound, so a watcher on an unplugged terminal waits instead of spinning
+//   until the run's reply timeout closes the port.
+// Windows' own ClearCommError never waits; there the watcher spins as the
+// tool specifies. The scripted port of the tests (tests/fakes) does not wait
+// either, so that tests stay deterministic.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -21,6 +45,7 @@
 #include "platform/posix/kernel32/comm_device.h"
 #include "platform/posix/kernel32/errno_map.h"
 #include "platform/posix/kernel32/termios2.h"
+#include "platform/posix/kernel32/tty.h"
 #include "platform/posix/kernel32/unique_fd.h"
 
 namespace platform {
@@ -28,6 +53,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr DWORD kMaxDword = 0xFFFFFFFFu;
+
+// The longest an empty input queue makes ClearCommError wait (see the top).
+constexpr int kInputWaitMs = 20;
+std::atomic<int> g_inputWaitMs{kInputWaitMs};
 
 DWORD PortError(int err) { return ErrorFromErrno(err, ErrorObject::Port); }
 
@@ -43,11 +72,19 @@ int PollTimeout(Clock::time_point deadline, Clock::time_point now) {
 
 class TtyDevice final : public CommDevice {
 public:
-    TtyDevice(UniqueFd fd, bool exclusive, DCB dcb) : fd_(std::move(fd)), exclusive_(exclusive), dcb_(dcb) {}
+    TtyDevice(UniqueFd fd, bool exclusive, DCB dcb)
+        : fd_(std::move(fd)), closed_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), exclusive_(exclusive), dcb_(dcb) {}
 
     ~TtyDevice() override { ReleaseExclusive(); }
 
     void ReleaseExclusive() override {
+        // The handle is closed: end a watcher's wait in BytesWaiting now, so
+        // that it moves on to whatever handle it finds next. Without the
+        // eventfd (none could be made) the wait just runs to its bound.
+        if (closed_.Get() >= 0) {
+            const uint64_t one = 1;
+            (void)!::write(closed_.Get(), &one, sizeof one);  // only fails when already signalled to the limit
+        }
         // The exclusive flag belongs to the tty, not to our descriptor: a pty
         // keeps it after we close, and the next open would find it busy. The
         // flock goes too, though a watcher's last ClearCommError may still
@@ -139,11 +176,26 @@ public:
     DWORD Read(BYTE* buffer, DWORD count, DWORD& done) override;
     DWORD Write(const BYTE* buffer, DWORD count, DWORD& done) override;
 
+    // One poll and one ioctl: the poll returns at once when bytes are
+    // already waiting or the device has gone, and otherwise waits for input
+    // (see the top of the file for why, and why that is sound).
     DWORD BytesWaiting(DWORD& count) override {
-        // The receive watcher calls this in a tight loop: one poll, one ioctl.
-        pollfd p{fd_.Get(), POLLIN, 0};
-        if (::poll(&p, 1, 0) < 0) return PortError(errno);
-        if (Vanished(p.revents)) return ERROR_BAD_UNIT;
+        pollfd p[2] = {{fd_.Get(), POLLIN, 0}, {closed_.Get(), POLLIN, 0}};
+        const nfds_t n = closed_.Get() >= 0 ? 2 : 1;
+        const int wait_ms = g_inputWaitMs.load(std::memory_order_relaxed);
+        if (::poll(p, n, wait_ms) < 0 && errno != EINTR) return PortError(errno);
+        if (Vanished(p[0].revents)) {
+            // A hung-up descriptor polls ready at once; wait the bound on the
+            // close alone before failing, or the watcher would spin until
+            // the port is closed.
+            if (n == 2 && (p[1].revents & POLLIN) == 0) {
+                p[1].revents = 0;
+                (void)::poll(&p[1], 1, wait_ms);  // woken early or not, the answer is the same
+            } else if (n == 1) {
+                (void)::poll(nullptr, 0, wait_ms);
+            }
+            return ERROR_BAD_UNIT;
+        }
         int waiting = 0;
         if (::ioctl(fd_.Get(), FIONREAD, &waiting) != 0) return PortError(errno);
         count = static_cast<DWORD>(std::max(waiting, 0));
@@ -187,6 +239,7 @@ private:
     }
 
     UniqueFd fd_;
+    UniqueFd closed_;  // eventfd, readable once the handle is closed
     std::atomic<bool> exclusive_;
     std::mutex mutex_;  // guards the settings below, never held across a wait
     DCB dcb_;
@@ -261,21 +314,16 @@ DWORD TtyDevice::Write(const BYTE* buffer, DWORD count, DWORD& done) {
             static_cast<ULONGLONG>(t.WriteTotalTimeoutMultiplier) * count + t.WriteTotalTimeoutConstant;
         deadline = Clock::now() + std::chrono::milliseconds(total);
     }
-    // A port that is gone fails even an empty write, as on Windows.
-    pollfd probe{fd_.Get(), POLLOUT, 0};
-    if (::poll(&probe, 1, 0) < 0) return PortError(errno);
-    if (Vanished(probe.revents)) return ERROR_BAD_UNIT;
-    if (count == 0) return ERROR_SUCCESS;
-    // The descriptor is blocking (see OpenCommDevice); for the write alone it
-    // is made non-blocking so that a stalled line (flow control, a full pty)
-    // cannot hold the caller past the write timeout. Reads are unaffected:
-    // with VMIN 0 they never block either way.
-    const int flags = ::fcntl(fd_.Get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd_.Get(), F_SETFL, flags | O_NONBLOCK) != 0) return PortError(errno);
-    struct Restore {
-        int fd, flags;
-        ~Restore() { ::fcntl(fd, F_SETFL, flags); }
-    } restore{fd_.Get(), flags};
+    if (count == 0) {
+        // A port that is gone fails even an empty write, as on Windows.
+        pollfd probe{fd_.Get(), POLLOUT, 0};
+        if (::poll(&probe, 1, 0) < 0) return PortError(errno);
+        return Vanished(probe.revents) ? ERROR_BAD_UNIT : ERROR_SUCCESS;
+    }
+    // The descriptor is non-blocking (see OpenCommDevice), so a stalled line
+    // (flow control, a full pty) cannot hold the caller past the write
+    // timeout; a write to a device that is gone fails with EIO or ENXIO,
+    // which is ERROR_BAD_UNIT. The usual write is one system call.
     while (done < count) {
         const ssize_t n = ::write(fd_.Get(), buffer + done, count - done);
         if (n > 0) {
@@ -295,6 +343,8 @@ DWORD TtyDevice::Write(const BYTE* buffer, DWORD count, DWORD& done) {
 
 }  // namespace
 
+void SetInputWaitForTest(int ms) { g_inputWaitMs = ms < 0 ? kInputWaitMs : ms; }
+
 std::unique_ptr<CommDevice> OpenCommDevice(const std::string& path, DWORD desired_access, DWORD share_mode,
                                            CommOpenFailure& failure) {
     auto fail = [&failure](int err) -> std::unique_ptr<CommDevice> {
@@ -306,7 +356,9 @@ std::unique_ptr<CommDevice> OpenCommDevice(const std::string& path, DWORD desire
     if (!(desired_access & GENERIC_WRITE)) mode = O_RDONLY;
     else if (!(desired_access & GENERIC_READ)) mode = O_WRONLY;
     // O_NONBLOCK so that the open does not wait for a carrier on a modem
-    // line; cleared right after, as CLOCAL then keeps the carrier out of it.
+    // line, and kept: reads never block anyway (VMIN 0, VTIME 0; they wait in
+    // poll), and writes must not block past their timeout, so every call
+    // waits in poll with its own deadline.
     UniqueFd fd(::open(path.c_str(), mode | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd.Get() < 0) return fail(errno);
     tty::LineSettings line;
@@ -315,8 +367,6 @@ std::unique_ptr<CommDevice> OpenCommDevice(const std::string& path, DWORD desire
         failure.cause = ErrnoCause(err, ErrorObject::Port);
         return nullptr;
     }
-    const int flags = ::fcntl(fd.Get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return fail(errno);
     const bool exclusive = share_mode == 0;
     if (exclusive) {
         // Every COM port on Windows is exclusive; a second open is refused

@@ -12,6 +12,7 @@
 // loop (dialog.cpp).
 #include <utility>
 
+#include "platform/posix/kernel32/stage_trace.h"
 #include "platform/posix/user32/window_driver.h"
 #include "platform/posix/user32/window_state.h"
 
@@ -150,6 +151,8 @@ int ProcessSentMessages() {
             sm = it->second->sent.front();
             it->second->sent.pop_front();
         }
+        // For the bench: how long the hand-off from the sending thread took.
+        platform::stage::Stamp(platform::stage::Mark::SentTaken, sm->message);
         LRESULT r = sm->call ? sm->call() : CallWindow(sm->hwnd, sm->message, sm->wParam, sm->lParam);
         {
             std::lock_guard<std::mutex> lock(reg.lock);

@@ -168,7 +168,7 @@ DWORD Now() { return Headless().Now(); }
 
 int PumpMessages() { return user32::PumpReadyMessages(); }
 
-bool RunUntil(std::function<bool()> done, DWORD maxMs) {
+bool RunUntil(std::function<bool()> done, DWORD maxMs, DWORD checkMs) {
     DWORD clockStart = Now();
     DWORD realStart = SteadyNow();
     for (;;) {
@@ -189,7 +189,7 @@ bool RunUntil(std::function<bool()> done, DWORD maxMs) {
             return done();
         } else {
             DWORD wait = std::min(maxMs - std::max(clockUsed, realUsed), timer);
-            Headless().WaitRealTime(std::min<DWORD>(wait, 10));
+            Headless().WaitRealTime(std::min<DWORD>(wait, std::max<DWORD>(checkMs, 1)));
         }
     }
 }

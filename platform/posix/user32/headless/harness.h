@@ -43,9 +43,12 @@ int PumpMessages();
 // due timer while that is within maxMs of clock time, and otherwise to the
 // end of maxMs, so the call never waits in real time (other threads' work
 // that has not arrived yet is not waited for: use the steady clock for that).
-// On the steady clock it waits for messages up to maxMs real time. Returns
-// done().
-bool RunUntil(std::function<bool()> done, DWORD maxMs);
+// On the steady clock it waits for messages up to maxMs real time, looking at
+// done() after every wake and at least every checkMs: a condition that
+// another thread (or a signal handler) changes without sending or posting a
+// message is seen that late. Each such look wakes the thread, so a runner
+// that idles long passes a larger checkMs. Returns done().
+bool RunUntil(std::function<bool()> done, DWORD maxMs, DWORD checkMs = 10);
 
 // Called on the window's thread after a window's text, enabled state, combo
 // list or selection, or progress position or range changed; `message` says

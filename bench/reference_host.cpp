@@ -1,0 +1,211 @@
+// vantrel-bench-reference: the smallest host that plays an upgrade script,
+// the yardstick vantrel-bench measures vantrel-cli against in the same run.
+//
+//   vantrel-bench-reference --port PATH [--script FILE] [--stages FILE]
+//
+// It reads the script (default upgrader.asc in the current directory) with
+// the tools' own reader and plays it over the port the way a minimal C
+// program would: raw termios, blocking writes, and for each reply one
+// blocking poll followed by the read, on one thread. Open and close records
+// open and close the port, a delay sleeps, a wait or a send waits for its
+// reply (12 bytes for format 1, 5 for format 2) and checks its status byte.
+// No trace, no progress, no timers beyond the reply timeout. With --stages
+// it keeps the same time stamps as vantrel-cli's stage trace (poll returned
+// with the reply: "seen"; read; write) in memory and writes them at the end,
+// so that the bench can set the two hosts' stages side by side.
+//
+// Exit status: 0 the script was played, 1 a reply was missing or refused,
+// or the port failed (the reason on stderr), 2 usage or an unreadable script.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/script_format.h"
+
+namespace {
+
+struct Stamp {
+  const char* name;
+  std::int64_t ns;
+  std::size_t count;
+};
+std::vector<Stamp>* g_stamps = nullptr;  // null: not asked for
+
+void Mark(const char* name, std::size_t count) {
+  if (g_stamps == nullptr) return;
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                      std::chrono::steady_clock::now().time_since_epoch())
+                      .count();
+  g_stamps->push_back(Stamp{name, ns, count});
+}
+
+constexpr int kReplyTimeoutMs = 5000;  // the upgrader's reply timeout
+constexpr std::size_t kFormat1Reply = 12;
+constexpr std::size_t kFormat2Reply = 5;
+
+std::runtime_error Failure(const std::string& what) {
+  return std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+class Port {
+ public:
+  explicit Port(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+    if (fd_ < 0) throw Failure("opening " + path);
+    termios t{};
+    if (::tcgetattr(fd_, &t) != 0) throw Failure("reading the line settings of " + path);
+    ::cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    if (::tcsetattr(fd_, TCSANOW, &t) != 0) throw Failure("setting " + path + " raw");
+  }
+  ~Port() { ::close(fd_); }
+  Port(const Port&) = delete;
+  Port& operator=(const Port&) = delete;
+
+  void Write(std::span<const std::uint8_t> bytes) {
+    Mark("write", bytes.size());
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) throw Failure("writing the payload");
+      done += static_cast<std::size_t>(n);
+    }
+    Mark("write_done", done);
+  }
+
+  // One blocking poll for the reply, then the read; more only when the
+  // reply comes in pieces.
+  std::vector<std::uint8_t> Reply(std::size_t size) {
+    std::vector<std::uint8_t> got(size);
+    std::size_t have = 0;
+    while (have < size) {
+      pollfd p{fd_, POLLIN, 0};
+      const int ready = ::poll(&p, 1, kReplyTimeoutMs);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready < 0) throw Failure("waiting for the reply");
+      if (ready == 0) throw std::runtime_error("no reply within 5 s");
+      Mark("seen", 1);
+      Mark("read", size - have);
+      const ssize_t n = ::read(fd_, got.data() + have, size - have);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) throw Failure("reading the reply");
+      have += static_cast<std::size_t>(n);
+      Mark("read_done", static_cast<std::size_t>(n));
+    }
+    return got;
+  }
+
+ private:
+  int fd_;
+};
+
+void Play(const std::vector<std::uint8_t>& data, const std::string& path) {
+  const tools::Script script = tools::ParseScript(data);
+  if (!script.sound()) throw std::invalid_argument(script.problems.front().message);
+  std::unique_ptr<Port> port;
+  auto open_port = [&]() -> Port& {
+    if (!port) throw std::runtime_error("a record needs the port, which is not open");
+    return *port;
+  };
+  for (const tools::Record& r : script.records) {
+    switch (r.command) {
+      case tools::CMD_OPEN_PORT:
+        port.reset();
+        port = std::make_unique<Port>(path);
+        break;
+      case tools::CMD_CLOSE_PORT:
+        port.reset();
+        break;
+      case tools::CMD_DELAY:
+        std::this_thread::sleep_for(std::chrono::seconds(tools::DelaySeconds(r).value_or(0)));
+        break;
+      case tools::CMD_WAIT:
+      case tools::CMD_SEND_F1: {
+        Port& p = open_port();
+        if (r.command == tools::CMD_SEND_F1) p.Write(r.payload);
+        if (p.Reply(kFormat1Reply)[6] != 0) throw std::runtime_error("record " + std::to_string(r.index) + " refused");
+        break;
+      }
+      case tools::CMD_SEND_F2: {
+        Port& p = open_port();
+        p.Write(r.payload);
+        if (p.Reply(kFormat2Reply)[3] != '$') throw std::runtime_error("record " + std::to_string(r.index) + " refused");
+        break;
+      }
+      default:
+        throw std::runtime_error("record " + std::to_string(r.index) + ": unknown command");
+    }
+  }
+}
+
+int Usage(const std::string& why) {
+  std::fprintf(stderr,
+               "vantrel-bench-reference: %s\nusage: vantrel-bench-reference --port PATH [--script FILE] "
+               "[--stages FILE]\n",
+               why.c_str());
+  return 2;
+}
+
+bool WriteStamps(const std::string& path) {
+  std::FILE* out = std::fopen(path.c_str(), "w");
+  if (out == nullptr) return false;
+  for (const Stamp& s : *g_stamps) std::fprintf(out, "%s %lld %zu\n", s.name, static_cast<long long>(s.ns), s.count);
+  return std::fclose(out) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string port;
+  std::string script = "upgrader.asc";
+  std::string stages;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if ((a == "--port" || a == "--script" || a == "--stages") && i + 1 < argc) {
+      (a == "--port" ? port : a == "--script" ? script : stages) = argv[++i];
+    } else {
+      return Usage("unknown or incomplete argument '" + a + "'");
+    }
+  }
+  if (port.empty()) return Usage("--port is required");
+  std::vector<std::uint8_t> data;
+  try {
+    data = tools::ReadFileBytes(script);
+  } catch (const std::exception& e) {
+    return Usage(e.what());
+  }
+  std::vector<Stamp> stamps;
+  if (!stages.empty()) {
+    stamps.reserve(1u << 16);
+    g_stamps = &stamps;
+  }
+  try {
+    Play(data, port);
+  } catch (const std::invalid_argument& e) {
+    return Usage(std::string("the script is damaged: ") + e.what());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vantrel-bench-reference: %s\n", e.what());
+    return 1;
+  }
+  if (!stages.empty() && !WriteStamps(stages)) {
+    std::fprintf(stderr, "vantrel-bench-reference: writing %s: %s\n", stages.c_str(), std::strerror(errno));
+    return 1;
+  }
+  return 0;
+}
