@@ -9,7 +9,8 @@
 // blocking poll followed by the read, on one thread. Open and close records
 // open and close the port, a delay sleeps, a wait or a send waits for its
 // reply (12 bytes for format 1, 5 for format 2) and checks its status byte.
-// No trace, no progress, no timers beyond the reply timeout. With --stages
+// No trace, no progress, no timers beyond the reply timeout and the
+// upgrader's second after a close. With --stages
 // it keeps the same time stamps as vantrel-cli's stage trace (poll returned
 // with the reply: "seen"; read; write) in memory and writes them at the end,
 // so that the bench can set the two hosts' stages side by side.
@@ -131,6 +132,10 @@ void Play(const std::vector<std::uint8_t>& data, const std::string& path) {
         break;
       case tools::CMD_CLOSE_PORT:
         port.reset();
+        // The upgrader takes the next record a second after a close; the
+        // terminal counts on that pause to see the port closed before it
+        // is opened again.
+        std::this_thread::sleep_for(std::chrono::seconds(1));
         break;
       case tools::CMD_DELAY:
         std::this_thread::sleep_for(std::chrono::seconds(tools::DelaySeconds(r).value_or(0)));

@@ -14,6 +14,7 @@
 #include "engine/outcome.h"
 #include "engine/run.h"
 #include "framework/afxwin.h"
+#include "platform/posix/kernel32/tty.h"
 #include "serial/port.h"
 #include "serial/receive.h"
 #include "tests/engine/dialog_fixture.h"
@@ -31,6 +32,15 @@ void HoldLeavingWatcher() {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     while (!g_releaseWatcher && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+// Whether a leaving watcher left its loop while the port's handle was still
+// open, i.e. within the close's pause.
+std::atomic<int> g_leftWithHandle{0};
+std::atomic<int> g_leftWithoutHandle{0};
+
+void NoteHowTheWatcherLeft() {
+    (State().g_PortHandle.load() != nullptr ? g_leftWithHandle : g_leftWithoutHandle).fetch_add(1);
 }
 
 class ReceiveTest : public DialogFixture {
@@ -176,6 +186,40 @@ TEST_F(ReceiveTest, UnpluggedTerminalKeepsTheWatcherPollingUntilClose) {
     EXPECT_NE(State().g_ReadThread.load(), nullptr);
     UpgradeClosePort();
     ASSERT_TRUE(PumpUntil([] { return State().g_ReadThread.load() == nullptr; }));
+}
+
+TEST_F(ReceiveTest, WatcherLeavesWithinTheClosesPause) {
+    // The watcher waits for input inside ClearCommError; the wait's bound
+    // must let it see g_PortOpen cleared before the close takes the handle.
+    g_leftWithHandle = 0;
+    g_leftWithoutHandle = 0;
+    SetWatcherLeavingHookForTest(NoteHowTheWatcherLeft);
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(UpgradeOpenPort()) << "round " << round;
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));  // the watcher is in its wait
+        UpgradeClosePort();
+        ASSERT_TRUE(PumpUntil([] { return State().g_ReadThread.load() == nullptr; })) << "round " << round;
+    }
+    SetWatcherLeavingHookForTest(nullptr);
+    EXPECT_EQ(g_leftWithHandle.load(), 3);
+    EXPECT_EQ(g_leftWithoutHandle.load(), 0);
+}
+
+TEST_F(ReceiveTest, ReplyDuringTheWatchersWaitIsDeliveredAtOnce) {
+    // With the wait's bound far beyond the hard limit below, a reply that is
+    // delivered at all was delivered because it ended the wait.
+    platform::SetInputWaitForTest(60000);
+    WriteScript(ScriptBuilder().OpenPort().Wait().Bytes());
+    RunUpgradeEvent(UPG_EVENT_START);
+    Advance(1000);
+    ASSERT_EQ(State().g_LastCmd, CMD_WAIT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // the watcher is in its wait
+    const bool sent = pty_.Send(Format1Reply(0));
+    const bool judged = PumpUntil([] { return LastRunOutcome() == RunOutcome::Success; }, 5000);
+    // The close ends any wait still running, whatever the bound.
+    platform::SetInputWaitForTest(-1);
+    ASSERT_TRUE(sent);
+    EXPECT_TRUE(judged) << "the reply was not delivered while the watcher waited";
 }
 
 using ReceiveDeathTest = ReceiveTest;

@@ -1,15 +1,22 @@
 // The comm calls on a real tty: a pty whose slave is the port and whose
 // master plays the terminal.
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <future>
 #include <numeric>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/posix/kernel32/error.h"
 #include "platform/posix/kernel32/handle.h"
+#include "platform/posix/kernel32/tty.h"
 #include "platform/posix/win32.h"
 #include "tests/platform/kernel32/pty_pair.h"
 
@@ -507,6 +514,9 @@ TEST_F(TtyPortTest, PortOpensAgainAtOnceWhileAWatcherStillPollsTheOldHandle) {
     std::atomic<HANDLE> shared{port_};
     std::atomic<bool> stop{false};
     std::atomic<long> polls{0};
+    // Each pass on an empty queue waits for input; a short wait keeps the
+    // 300 rounds quick without changing what is tested.
+    platform::SetInputWaitForTest(1);
     std::thread watcher([&] {
         while (!stop) {
             DWORD errors = 0;
@@ -530,6 +540,7 @@ TEST_F(TtyPortTest, PortOpensAgainAtOnceWhileAWatcherStillPollsTheOldHandle) {
     }
     stop = true;
     watcher.join();
+    platform::SetInputWaitForTest(-1);
     EXPECT_EQ(refused, 0) << "a reopen found the port still busy";
 }
 
@@ -550,6 +561,126 @@ TEST_F(TtyPortTest, ReadOnOneThreadWhileAnotherClosesEndsCleanly) {
     // The port is free again once the read that held it returned.
     port_ = OpenPort();
     EXPECT_NE(port_, INVALID_HANDLE_VALUE);
+}
+
+// ClearCommError's wait for input. With the bound raised far beyond the
+// tests' hard timeouts, a call that returns tells by itself that something
+// other than the bound ended its wait: no timing is asserted.
+class TtyInputWaitTest : public TtyPortTest {
+protected:
+    static constexpr int kLongWaitMs = 60000;
+    static constexpr auto kHardLimit = std::chrono::seconds(5);
+
+    void SetUp() override {
+        TtyPortTest::SetUp();
+        platform::SetInputWaitForTest(kLongWaitMs);
+    }
+    void TearDown() override {
+        // A call still waiting (a failed test) ends with the handle's close.
+        TtyPortTest::TearDown();
+        if (call_.valid()) call_.wait();
+        platform::SetInputWaitForTest(-1);
+    }
+
+    struct Result {
+        BOOL ok = FALSE;
+        DWORD inQueue = 0;
+        DWORD error = 0;
+    };
+    // ClearCommError on another thread; returns once that thread is blocked
+    // in the call (or has already returned).
+    void StartCall(HANDLE handle) {
+        std::promise<pid_t> tid;
+        auto started = tid.get_future();
+        call_ = std::async(std::launch::async, [handle, &tid] {
+            tid.set_value(static_cast<pid_t>(::syscall(SYS_gettid)));
+            Result r;
+            COMSTAT stat{};
+            DWORD errors = 0;
+            r.ok = ClearCommError(handle, &errors, &stat);
+            r.inQueue = stat.cbInQue;
+            r.error = r.ok ? 0 : GetLastError();
+            return r;
+        });
+        blocked_ = WaitUntilBlocked(started.get());
+    }
+    // True once the thread sleeps in the kernel; false if it returned first
+    // or did not block within the hard limit.
+    bool WaitUntilBlocked(pid_t tid) {
+        const auto end = Clock::now() + kHardLimit;
+        while (Clock::now() < end) {
+            if (call_.wait_for(std::chrono::seconds(0)) == std::future_status::ready) return false;
+            std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+            std::string line;
+            std::getline(stat, line);
+            const auto close = line.rfind(')');
+            if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'S') return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    }
+    // The call's result, or nothing if it has not returned within the limit.
+    std::optional<Result> Finish() {
+        if (call_.wait_for(kHardLimit) != std::future_status::ready) return std::nullopt;
+        return call_.get();
+    }
+
+    std::future<Result> call_;
+    bool blocked_ = false;
+};
+
+TEST_F(TtyInputWaitTest, BytesThatArriveDuringTheWaitEndItWithTheirCount) {
+    OpenOrFail();
+    StartCall(port_);
+    ASSERT_TRUE(blocked_) << "ClearCommError returned at once on an empty queue";
+    ASSERT_TRUE(pty_.Send({1, 2, 3, 4, 5, 6, 7}));
+    const auto result = Finish();
+    ASSERT_TRUE(result.has_value()) << "the bytes did not end the wait";
+    EXPECT_TRUE(result->ok);
+    EXPECT_EQ(result->inQueue, 7u);
+}
+
+TEST_F(TtyInputWaitTest, BytesAlreadyWaitingAreReportedWithoutAWait) {
+    OpenOrFail();
+    ASSERT_TRUE(pty_.Send({1, 2, 3}));
+    ASSERT_EQ(WaitForInQueue(3), 3u);
+    StartCall(port_);
+    EXPECT_FALSE(blocked_);
+    const auto result = Finish();
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(result->inQueue, 3u);
+}
+
+TEST_F(TtyInputWaitTest, ClosingTheHandleEndsTheWait) {
+    // An open that replaces the port closes the old handle while the
+    // watcher waits on it; the watcher must move on to the new one.
+    OpenOrFail();
+    StartCall(port_);
+    ASSERT_TRUE(blocked_);
+    ASSERT_TRUE(CloseHandle(port_));
+    port_ = nullptr;
+    const auto result = Finish();
+    ASSERT_TRUE(result.has_value()) << "the close did not end the wait";
+    if (result->ok) {
+        EXPECT_EQ(result->inQueue, 0u);
+    }
+    port_ = OpenPort();
+    EXPECT_NE(port_, INVALID_HANDLE_VALUE) << platform::LastErrorCause();
+}
+
+TEST_F(TtyInputWaitTest, UnpluggedPortWaitsBeforeItFails) {
+    // A hung-up descriptor polls ready at once: a call that failed at once
+    // would keep the watcher spinning until the port is closed.
+    OpenOrFail();
+    pty_.CloseMaster();
+    StartCall(port_);
+    EXPECT_TRUE(blocked_) << "ClearCommError failed without waiting";
+    ASSERT_TRUE(CloseHandle(port_));
+    port_ = nullptr;
+    const auto result = Finish();
+    ASSERT_TRUE(result.has_value()) << "the close did not end the wait";
+    EXPECT_FALSE(result->ok);
+    EXPECT_EQ(result->error, static_cast<DWORD>(ERROR_BAD_UNIT));
 }
 
 }  // namespace
