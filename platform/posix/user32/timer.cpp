@@ -81,7 +81,12 @@ UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC l
         // Re-arming an existing id replaces its period and starts the count afresh.
         reg.timers[{hWnd, nIDEvent}] = Timer{owner, period, Driver().Now() + period};
     }
-    Driver().Wake(owner);  // a waiting loop must recompute how long to sleep
+    // A waiting loop must recompute how long to sleep. The thread that sets
+    // its own timer is not waiting, and its loop looks at the timers before
+    // it next waits; waking it would only cost it an idle pass, which after
+    // every record the run engine sends would compete with the terminal for
+    // the processor.
+    if (owner != CurrentThread()) Driver().Wake(owner);
     return nIDEvent ? nIDEvent : 1;
 }
 
