@@ -7,8 +7,9 @@
 //                 [--reference PATH] [--sim PATH] [--keep]
 //
 // Three measurements, each with a freshly built script:
-//  1. N send1 records of 4 KiB, played R times by each host in turn (the
-//     reference first); the simulator's timing file gives each turnaround,
+//  1. N send1 records of 4 KiB, played R times by each host in turn (which
+//     host goes first alternates), so that both meet the same load on a
+//     shared machine; the simulator's timing file gives each turnaround,
 //     from the reply's last byte written by the terminal to the next
 //     payload's first byte read by it. Median and p99 of each host, and
 //     their ratios against the goals. vantrel-cli runs with its stage trace,
@@ -16,7 +17,9 @@
 //  2. A 2 MiB script of 512 send1 records of 4 KiB, once by each host: wall
 //     time, transfer time and CPU seconds (user + system) per MiB.
 //  3. A pause (CMD_DELAY) with the port open: the CPU vantrel-cli uses
-//     while it idles, from /proc/PID/stat and the finer schedstat.
+//     while it idles, from /proc/PID/stat and the finer schedstat, for the
+//     process and for each thread; beside it, the CPU of a process that
+//     only wakes as often as the idle watcher does, on this machine now.
 #include <signal.h>
 
 #include <chrono>
@@ -44,10 +47,13 @@ constexpr double kP99RatioGoal = 2.0;
 constexpr double kIdlePercentGoal = 0.5;
 constexpr double kEfficiencyGoal = 0.99;
 constexpr unsigned kBulkRecords = 512;  // 512 x 4 KiB = 2 MiB
+// How often the receive watcher of an idle open port wakes: the bound of the
+// Linux ClearCommError's wait for input (platform/posix/kernel32/tty.cpp).
+constexpr unsigned kWatcherWakeMs = 20;
 
 struct Settings {
   unsigned records = 400;
-  unsigned rounds = 2;
+  unsigned rounds = 4;
   unsigned idle_seconds = 5;
   std::string cli = VANTREL_CLI_EXE;
   std::string reference = VANTREL_REFERENCE_EXE;
@@ -184,15 +190,26 @@ int Run(int argc, char** argv) {
   Turns cli_turns, ref_turns;
   Splits cli_splits, ref_splits;
   for (unsigned round = 1; round <= s.rounds; ++round) {
-    std::fprintf(stderr, "vantrel-bench: round %u of %u: %u records of 4 KiB, reference and vantrel-cli ...\n", round,
-                 s.rounds, s.records);
+    std::fprintf(stderr, "vantrel-bench: round %u of %u: %u records of 4 KiB by each host ...\n", round, s.rounds,
+                 s.records);
     const auto dir = work.path() / ("records-" + std::to_string(round));
-    const Played r = vantrel::bench::Play(s.sim, ref, dir / "reference", many, limit);
-    ref_turns.Add(r);
-    ref_splits.Add(r);
-    const Played c = vantrel::bench::Play(s.sim, cli, dir / "cli", many, limit);
-    cli_turns.Add(c);
-    cli_splits.Add(c);
+    auto play_reference = [&] {
+      const Played r = vantrel::bench::Play(s.sim, ref, dir / "reference", many, limit);
+      ref_turns.Add(r);
+      ref_splits.Add(r);
+    };
+    auto play_cli = [&] {
+      const Played c = vantrel::bench::Play(s.sim, cli, dir / "cli", many, limit);
+      cli_turns.Add(c);
+      cli_splits.Add(c);
+    };
+    if (round % 2 == 1) {
+      play_reference();
+      play_cli();
+    } else {
+      play_cli();
+      play_reference();
+    }
   }
 
   // 2. A 2 MiB script of 4 KiB records.
@@ -211,6 +228,7 @@ int Run(int argc, char** argv) {
   // 3. Idle CPU in a pause.
   std::fprintf(stderr, "vantrel-bench: %u s pause with the port open ...\n", s.idle_seconds);
   const auto idle = vantrel::bench::MeasureIdle(s.sim, cli, work.path() / "idle", s.idle_seconds);
+  const auto floor = vantrel::bench::MeasureWakeFloor(s.reference, kWatcherWakeMs, s.idle_seconds);
 
   const auto machine = vantrel::bench::DescribeMachine();
   std::printf("vantrel-bench, %s; %u CPUs (nproc), %s; %s\n", machine.date.c_str(), machine.cpus,
@@ -227,7 +245,10 @@ int Run(int argc, char** argv) {
   Row("turnaround p99", Fmt("%.1f us", p99), Fmt("%.1f us", ref_p99), Fmt("%.2fx", p99 / ref_p99),
       "<= 2x the reference", p99 <= kP99RatioGoal * ref_p99 ? "yes" : "no");
   Row("turnaround max", Fmt("%.1f us", cli_turns.MaxUs()), Fmt("%.1f us", ref_turns.MaxUs()), "", "", "");
-  Row("  median of each round (us)", cli_turns.Rounds(), ref_turns.Rounds(), "", "", "");
+  std::string round_ratios;
+  for (std::size_t i = 0; i < cli_turns.round_medians_us.size(); ++i) {
+    round_ratios += (round_ratios.empty() ? "" : " ") + Fmt("%.2f", cli_turns.round_medians_us[i] / ref_turns.round_medians_us[i]);
+  }
   const double wire_us = static_cast<double>(kRecordBytes) / kLineBytesPerSecond * 1e6;
   const double eff = wire_us / (wire_us + med);
   Row("line-rate efficiency, 4 KiB at 3686400 baud", Fmt("%.2f %%", eff * 100),
@@ -240,6 +261,8 @@ int Run(int argc, char** argv) {
   std::string per_thread;
   for (double ms : idle.thread_ms) per_thread += (per_thread.empty() ? "" : " / ") + Fmt("%.3f %%", ms / 10.0 / idle.seconds);
   Row("  per thread: window / presence monitor / watcher", per_thread, "", "", "", "");
+  Row(Fmt("  floor: a process waking every %.0f ms, nothing else", kWatcherWakeMs), "", Fmt("%.3f %%", floor.percent()),
+      "", "", "");
   Row(Fmt("2 MiB script (%.0f x 4 KiB): wall time", kBulkRecords), Fmt("%.2f s", big_cli.wall_s),
       Fmt("%.2f s", big_ref.wall_s), Fmt("%.2fx", big_cli.wall_s / big_ref.wall_s), "", "");
   Row("  first payload byte .. last reply", Fmt("%.3f s", transfer_s(big_cli)), Fmt("%.3f s", transfer_s(big_ref)),
@@ -248,6 +271,9 @@ int Run(int argc, char** argv) {
       Fmt("%.2fx", big_cli.cpu_s / big_ref.cpu_s), "", "");
   Row("  its bytes at the line rate", Fmt("%.2f s", static_cast<double>(big_cli.payload_bytes) / kLineBytesPerSecond),
       "", "", "", "");
+  std::printf("\nturnaround median of each round, vantrel-cli (us): %s\n", cli_turns.Rounds().c_str());
+  std::printf("turnaround median of each round, reference (us):   %s\n", ref_turns.Rounds().c_str());
+  std::printf("their ratio, round by round:                        %s\n", round_ratios.c_str());
   PrintStages(cli_splits, ref_splits);
   std::printf("\nvantrel-cli's wall time holds its fixed waits (a second before the open, the close's pause);\n"
               "the reference has none. Turnarounds include the pty's latency both ways and the simulator's\n"

@@ -127,6 +127,45 @@ Played Play(const std::string& sim_path, const Host& host, const fs::path& dir, 
   return p;
 }
 
+namespace {
+
+// Reads a running child's CPU over `seconds`, starting half a second from now.
+IdleCpu ReadIdle(pid_t pid, unsigned seconds) {
+  std::this_thread::sleep_for(500ms);
+  const long hz = ::sysconf(_SC_CLK_TCK);
+  const auto t0 = Clock::now();
+  const auto ticks0 = CpuTicks(pid);
+  const auto ns0 = CpuNs(pid);
+  const auto threads0 = ThreadCpuNs(pid);
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  const auto ticks1 = CpuTicks(pid);
+  const auto ns1 = CpuNs(pid);
+  const auto threads1 = ThreadCpuNs(pid);
+  const auto t1 = Clock::now();
+  if (!ticks0 || !ticks1) throw std::runtime_error("cannot read /proc/" + std::to_string(pid) + "/stat");
+  IdleCpu r;
+  r.seconds = std::chrono::duration<double>(t1 - t0).count();
+  r.tick_ms = static_cast<double>(*ticks1 - *ticks0) * 1000.0 / static_cast<double>(hz);
+  if (ns0 && ns1) r.sched_ms = static_cast<double>(*ns1 - *ns0) / 1e6;
+  for (const auto& [tid, ns] : threads1) {
+    for (const auto& [tid0, ns_before] : threads0) {
+      if (tid0 == tid) r.thread_ms.push_back(static_cast<double>(ns - ns_before) / 1e6);
+    }
+  }
+  return r;
+}
+
+}  // namespace
+
+IdleCpu MeasureWakeFloor(const std::string& reference, unsigned every_ms, unsigned seconds) {
+  Child floor({reference, "--wake-every", std::to_string(every_ms), "--for", std::to_string(seconds + 2)});
+  const IdleCpu r = ReadIdle(floor.pid(), seconds);
+  if (Status(floor.Wait(std::chrono::seconds(10))) != 0) {
+    throw std::runtime_error("the reference host's --wake-every failed: " + floor.text(tools::process::Stream::Err));
+  }
+  return r;
+}
+
 IdleCpu MeasureIdle(const std::string& sim_path, const Host& host, const fs::path& dir, unsigned seconds) {
   WriteScript(dir, "open\ndelay " + std::to_string(seconds + 2) + "\nclose\n");
   std::string port;
@@ -137,27 +176,7 @@ IdleCpu MeasureIdle(const std::string& sim_path, const Host& host, const fs::pat
                              ReadAll(dir / (host.name + ".err")));
   }
   // Past the record's own work, well inside the pause.
-  std::this_thread::sleep_for(500ms);
-  const long hz = ::sysconf(_SC_CLK_TCK);
-  const auto t0 = Clock::now();
-  const auto ticks0 = CpuTicks(child->pid());
-  const auto ns0 = CpuNs(child->pid());
-  const auto threads0 = ThreadCpuNs(child->pid());
-  std::this_thread::sleep_for(std::chrono::seconds(seconds));
-  const auto ticks1 = CpuTicks(child->pid());
-  const auto ns1 = CpuNs(child->pid());
-  const auto threads1 = ThreadCpuNs(child->pid());
-  const auto t1 = Clock::now();
-  if (!ticks0 || !ticks1) throw std::runtime_error("cannot read /proc/" + std::to_string(child->pid()) + "/stat");
-  IdleCpu r;
-  r.seconds = std::chrono::duration<double>(t1 - t0).count();
-  r.tick_ms = static_cast<double>(*ticks1 - *ticks0) * 1000.0 / static_cast<double>(hz);
-  if (ns0 && ns1) r.sched_ms = static_cast<double>(*ns1 - *ns0) / 1e6;
-  for (const auto& [tid, ns] : threads1) {
-    for (const auto& [tid0, ns_before] : threads0) {
-      if (tid0 == tid) r.thread_ms.push_back(static_cast<double>(ns - ns_before) / 1e6);
-    }
-  }
+  const IdleCpu r = ReadIdle(child->pid(), seconds);
   if (Status(child->Wait(std::chrono::seconds(seconds + 10))) != 0) {
     throw std::runtime_error(host.name + " failed the pause run: " + child->text(tools::process::Stream::Out) +
                              ReadAll(dir / (host.name + ".err")));

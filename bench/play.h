@@ -74,4 +74,9 @@ struct IdleCpu {
 // the middle of the pause.
 IdleCpu MeasureIdle(const std::string& sim, const Host& host, const std::filesystem::path& dir, unsigned seconds);
 
+// The CPU of a process that does nothing but wake every `every_ms` (the
+// reference host's --wake-every), read over `seconds` like MeasureIdle: the
+// floor of any wait bounded that way on this machine under its present load.
+IdleCpu MeasureWakeFloor(const std::string& reference, unsigned every_ms, unsigned seconds);
+
 }  // namespace vantrel::bench

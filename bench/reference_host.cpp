@@ -2,6 +2,7 @@
 // the yardstick vantrel-bench measures vantrel-cli against in the same run.
 //
 //   vantrel-bench-reference --port PATH [--script FILE] [--stages FILE]
+//   vantrel-bench-reference --wake-every MS --for SECONDS
 //
 // It reads the script (default upgrader.asc in the current directory) with
 // the tools' own reader and plays it over the port the way a minimal C
@@ -15,6 +16,10 @@
 // with the reply: "seen"; read; write) in memory and writes them at the end,
 // so that the bench can set the two hosts' stages side by side.
 //
+// The second form is the floor of an idle wait: it only wakes every MS
+// milliseconds for SECONDS, so that the bench can set the CPU that such
+// wake-ups cost on this machine, now, beside vantrel-cli's idle figure.
+//
 // Exit status: 0 the script was played, 1 a reply was missing or refused,
 // or the port failed (the reason on stderr), 2 usage or an unreadable script.
 #include <fcntl.h>
@@ -23,6 +28,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -162,7 +168,7 @@ void Play(const std::vector<std::uint8_t>& data, const std::string& path) {
 int Usage(const std::string& why) {
   std::fprintf(stderr,
                "vantrel-bench-reference: %s\nusage: vantrel-bench-reference --port PATH [--script FILE] "
-               "[--stages FILE]\n",
+               "[--stages FILE]\n       vantrel-bench-reference --wake-every MS --for SECONDS\n",
                why.c_str());
   return 2;
 }
@@ -176,7 +182,19 @@ bool WriteStamps(const std::string& path) {
 
 }  // namespace
 
+int WakeEvery(const std::string& every, const std::string& seconds) {
+  const int ms = std::atoi(every.c_str());
+  const int total = std::atoi(seconds.c_str());
+  if (ms < 1 || total < 1) return Usage("--wake-every and --for need positive numbers");
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(total);
+  while (std::chrono::steady_clock::now() < end) ::poll(nullptr, 0, ms);
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 5 && std::string(argv[1]) == "--wake-every" && std::string(argv[3]) == "--for") {
+    return WakeEvery(argv[2], argv[4]);
+  }
   std::string port;
   std::string script = "upgrader.asc";
   std::string stages;
