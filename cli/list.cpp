@@ -51,7 +51,7 @@ void ListPortsVerbose(std::FILE* out, bool json, const std::function<OpenCheck(c
         std::fprintf(out, "port: %s\n", port.name.empty() ? "(none in its friendly name)" : shown(port.name).c_str());
         if (port.hardwareIds.empty()) std::fprintf(out, "  hardware ID: (none)\n");
         for (size_t i = 0; i < port.hardwareIds.size(); ++i)
-            std::fprintf(out, "  %s %s\n", i == 0 ? "hardware ID:" : "         also:", shown(port.hardwareIds[i]).c_str());
+            std::fprintf(out, "  %s %s\n", i == 0 ? "hardware ID:" : "       also:", shown(port.hardwareIds[i]).c_str());
         std::fprintf(out, "  friendly name: %s\n", port.hasFriendlyName ? shown(port.friendlyName).c_str() : "(none)");
         std::fprintf(out, "  opens: %s\n", opens.opens ? "yes" : ("no: " + shown(Wide(opens.cause.c_str()))).c_str());
         std::fprintf(out, "  device table: %s\n", shown(verdict.why).c_str());

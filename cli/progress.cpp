@@ -20,7 +20,7 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
 constexpr auto kClockEvery = std::chrono::seconds(1);
 constexpr int kBarCells = 20;
-constexpr int kColumnsForBar = 70;
+constexpr int kColumnsForBar = 110;
 
 class Lines : public Events {
 public:
@@ -98,27 +98,33 @@ public:
     void Text(const char* tag, const std::wstring& text) override {
         if (std::strcmp(tag, "status") == 0) {
             status_ = Printable(text);
-            if (barShown_) Draw(false);
+            drawing_ = true;
+            Draw(false);
             return;
         }
         Yield();
         Write(Widen(tag) + L": " + Printable(text) + L"\n");
-        if (barShown_) Draw(true);
+        if (drawing_) Draw(true);
     }
 
     void Progress(long long position, long long total) override {
-        if (!barShown_ || position < firstPosition_) {
-            firstAt_ = now_();
+        const Clock::time_point now = now_();
+        const bool first = !counting_;
+        if (first || position < firstPosition_) {
+            firstAt_ = now;
             firstPosition_ = position;
         }
-        barShown_ = true;
+        counting_ = true;
+        drawing_ = true;
+        lastProgressAt_ = now;
         position_ = position;
         total_ = total;
-        Draw(position == total);
+        // The first figures and the last are always shown.
+        Draw(first || position == total);
     }
 
     void Tick() override {
-        if (barShown_ && now_() - lastDraw_ >= kClockEvery) Draw(true);
+        if (drawing_ && now_() - lastDraw_ >= kClockEvery) Draw(true);
     }
 
     void Yield() override {
@@ -128,7 +134,7 @@ public:
     }
 
     void Result(const char* word, int exitCode) override {
-        if (barShown_) Draw(true);
+        if (drawing_) Draw(true);
         if (onLine_) Write(L"\n");
         onLine_ = false;
         Write(L"result: " + Widen(word) + L", " + Widen(ResultInWords(word)) + L" (exit code " +
@@ -140,28 +146,34 @@ private:
     std::wstring Line() const {
         const Clock::time_point now = now_();
         const double elapsed = std::chrono::duration<double>(now - start_).count();
-        const double sending = std::chrono::duration<double>(now - firstAt_).count();
-        const long long sent = position_ - firstPosition_;
-        const double rate = sending >= 0.2 && sent > 0 ? static_cast<double>(sent) / sending : 0;
-        const int percent = total_ > 0 ? static_cast<int>(position_ * 100 / total_) : 0;
-        const double left = rate > 0 ? static_cast<double>(total_ - position_) / rate : position_ == total_ ? 0 : -1;
-
         std::string line;
-        if (columns_ >= kColumnsForBar) {
-            const int filled = total_ > 0 ? static_cast<int>(position_ * kBarCells / total_) : 0;
-            line += "[" + std::string(static_cast<size_t>(filled), '#') +
-                    std::string(static_cast<size_t>(kBarCells - filled), '-') + "] ";
+        if (counting_) {
+            // The rate up to the last progress: it does not decay in a pause
+            // or after the end.
+            const double sending = std::chrono::duration<double>(lastProgressAt_ - firstAt_).count();
+            const long long sent = position_ - firstPosition_;
+            const double rate = sending >= 0.2 && sent > 0 ? static_cast<double>(sent) / sending : 0;
+            const int percent = total_ > 0 ? static_cast<int>(position_ * 100 / total_) : 0;
+            const double left =
+                position_ >= total_ ? 0 : rate > 0 ? static_cast<double>(total_ - position_) / rate : -1;
+            if (columns_ >= kColumnsForBar) {
+                const int filled = total_ > 0 ? static_cast<int>(position_ * kBarCells / total_) : 0;
+                line += "[" + std::string(static_cast<size_t>(filled), '#') +
+                        std::string(static_cast<size_t>(kBarCells - filled), '-') + "] ";
+            }
+            char figures[160];
+            std::snprintf(figures, sizeof figures, "%3d%%  %s/%s bytes  ", percent, Grouped(position_).c_str(),
+                          Grouped(total_).c_str());
+            line += figures;
+            if (rate > 0)
+                std::snprintf(figures, sizeof figures, "%.1f KiB/s", rate / 1024);
+            else
+                std::snprintf(figures, sizeof figures, "-- KiB/s");
+            line += figures;
+            line += "  " + Duration(elapsed) + " elapsed  " + Duration(left) + " left";
+        } else {
+            line += Duration(elapsed) + " elapsed";
         }
-        char figures[160];
-        std::snprintf(figures, sizeof figures, "%3d%%  %s/%s bytes  ", percent, Grouped(position_).c_str(),
-                      Grouped(total_).c_str());
-        line += figures;
-        if (rate > 0)
-            std::snprintf(figures, sizeof figures, "%.1f KiB/s", rate / 1024);
-        else
-            std::snprintf(figures, sizeof figures, "-- KiB/s");
-        line += figures;
-        line += "  " + Duration(elapsed) + " elapsed  " + Duration(left) + " left";
         std::wstring wide = Widen(line);
         if (!status_.empty()) wide += L"  " + status_;
         // The last column stays free: writing there makes some terminals wrap.
@@ -189,11 +201,13 @@ private:
     Clock::time_point start_;
     Clock::time_point firstAt_{};
     Clock::time_point lastDraw_{};
+    Clock::time_point lastProgressAt_{};
     long long firstPosition_ = 0;
     long long position_ = 0;
     long long total_ = 0;
     std::wstring status_;
-    bool barShown_ = false;
+    bool counting_ = false;  // a progress event came
+    bool drawing_ = false;   // the line is in use (a status or progress came)
     bool onLine_ = false;
 };
 
