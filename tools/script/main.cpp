@@ -90,7 +90,14 @@ int Run(int argc, char** argv) {
   if (verb == "build") {
     if (const int bad = arity(2, "DESCRIPTION OUT")) return bad;
     const auto text = tools::ReadFileBytes(words[1]);
-    const auto bytes = tools::BuildScript(std::string(text.begin(), text.end()));
+    std::vector<std::uint8_t> bytes;
+    try {
+      bytes = tools::BuildScript(std::string(text.begin(), text.end()));
+    } catch (const std::exception& e) {
+      // The description's mistakes give a line number: name the file too.
+      std::cerr << "vantrel-script: " << words[1] << ": " << e.what() << '\n';
+      return 2;
+    }
     tools::WriteFileBytes(words[2], bytes);
     return 0;
   }
