@@ -3,9 +3,7 @@
 // (or a test acting as it) drives the slave as its serial port.
 #include <signal.h>
 
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <iostream>
@@ -106,15 +104,6 @@ int Run(int argc, char** argv) {
     // Played anyway: damaged scripts are how the upgrader's handling of
     // them gets tested. The terminal stops where the upgrader would.
     std::cerr << "vantrel-sim: warning: " << options.script_path << ": " << p.message << '\n';
-  }
-  if (!options.timing_path.empty()) {
-    // Written at the end of the run: find out now that it cannot be.
-    std::FILE* timing = std::fopen(options.timing_path.c_str(), "a");
-    if (timing == nullptr) {
-      std::cerr << "vantrel-sim: --timing " << options.timing_path << ": " << std::strerror(errno) << '\n';
-      return kExitSetup;
-    }
-    std::fclose(timing);
   }
   for (const Fault& f : options.faults) {
     if (f.index >= script.records.size()) {
