@@ -26,7 +26,7 @@ public:
     virtual void Tick() {}
     // Something else is about to write to the terminal (a cause on stderr):
     // a drawn line gets out of its way.
-    virtual void Yield() {}
+    virtual void MakeWay() {}
 };
 
 using SteadyNow = std::function<std::chrono::steady_clock::time_point()>;

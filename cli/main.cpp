@@ -7,8 +7,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/VantrelDlg.h"
+#include "cli/escape.h"
 #include "cli/events.h"
 #include "cli/host.h"
 #include "cli/list.h"
@@ -131,11 +132,12 @@ bool SelectBaud(CVantrelDlg& dlg, const std::wstring& rate) {
 void ExplainPortFailure(const Options& options) {
     if (options.portGiven && options.port.size() > kMaxPortTextChars) {
         std::fprintf(stderr, "vantrel-cli: cannot open %s: a port name has at most %d characters\n",
-                     cli::Utf8(options.port).c_str(), static_cast<int>(kMaxPortTextChars));
+                     cli::Utf8(cli::Printable(options.port)).c_str(), static_cast<int>(kMaxPortTextChars));
         return;
     }
     const std::wstring path = State().g_DebugDevFileName;
-    const std::string shown = cli::Utf8(PortShortName(path.c_str()));
+    // The name may come from the device (Auto Detect) or the command line.
+    const std::string shown = cli::Utf8(cli::Printable(PortShortName(path.c_str())));
     HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         std::fprintf(stderr, "vantrel-cli: cannot open %s: %s\n", shown.c_str(), cli::LastPortErrorCause().c_str());
@@ -220,7 +222,7 @@ int main(int argc, char** argv) {
         }
         watcher.Finish();
         const RunOutcome outcome = g_interrupted ? RunOutcome::Stopped : LastRunOutcome();
-        events->Yield();
+        events->MakeWay();
         if (outcome == RunOutcome::PortOpenFailed) ExplainPortFailure(options);
         ExplainScriptFailure(outcome);
         const ResultWord result = Describe(outcome);

@@ -102,7 +102,7 @@ public:
             Draw(false);
             return;
         }
-        Yield();
+        MakeWay();
         Write(Widen(tag) + L": " + Printable(text) + L"\n");
         if (drawing_) Draw(true);
     }
@@ -127,7 +127,7 @@ public:
         if (drawing_ && now_() - lastDraw_ >= kClockEvery) Draw(true);
     }
 
-    void Yield() override {
+    void MakeWay() override {
         if (!onLine_) return;
         Write(L"\r\x1b[K");
         onLine_ = false;

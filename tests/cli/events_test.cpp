@@ -78,7 +78,7 @@ TEST(LineEvents, PrintTheContractLines) {
     events->Progress(4102, 12308);
     events->Text("message", L"设备打开失败[ttyACM0]");
     events->Tick();
-    events->Yield();
+    events->MakeWay();
     events->Result("success", 0);
     EXPECT_EQ(out.text(),
               "connect: ttyACM0: Open\nstatus: loading ...\nprogress: 4102/12308\nmessage: 设备打开失败[ttyACM0]\n"
