@@ -124,7 +124,10 @@ public:
     }
 
     void Tick() override {
-        if (drawing_ && now_() - lastDraw_ >= kClockEvery) Draw(true);
+        // A change held back by the redraw limit is drawn now; otherwise
+        // the clock is brought up to date once a second.
+        const auto since = now_() - lastDraw_;
+        if (drawing_ && ((pending_ && since >= kRedrawEvery) || since >= kClockEvery)) Draw(true);
     }
 
     void MakeWay() override {
@@ -182,7 +185,11 @@ private:
 
     void Draw(bool force) {
         const Clock::time_point now = now_();
-        if (!force && onLine_ && now - lastDraw_ < kRedrawEvery) return;
+        if (!force && onLine_ && now - lastDraw_ < kRedrawEvery) {
+            pending_ = true;
+            return;
+        }
+        pending_ = false;
         lastDraw_ = now;
         Write(L"\r" + Line() + L"\x1b[K");
         onLine_ = true;
@@ -209,6 +216,7 @@ private:
     bool counting_ = false;  // a progress event came
     bool drawing_ = false;   // the line is in use (a status or progress came)
     bool onLine_ = false;
+    bool pending_ = false;  // a change not drawn yet (the redraw limit)
 };
 
 }  // namespace

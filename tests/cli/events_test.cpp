@@ -136,6 +136,18 @@ TEST_F(TerminalLine, RedrawsAtMostTenTimesASecondUntilTheEnd) {
     EXPECT_TRUE(Contains(LastDrawn(out_.text()), "100%  1,000/1,000 bytes")) << "the last position is always drawn";
 }
 
+TEST_F(TerminalLine, ChangeHeldBackIsDrawnAtTheNextTickAfterTheLimit) {
+    auto events = Make(100);
+    events->Progress(0, 1000);
+    now_ += 50ms;
+    events->Progress(300, 1000);
+    events->Tick();
+    EXPECT_TRUE(Contains(LastDrawn(out_.text()), "  0%  0/1,000 bytes")) << "still within the limit";
+    now_ += 50ms;
+    events->Tick();
+    EXPECT_TRUE(Contains(LastDrawn(out_.text()), " 30%  300/1,000 bytes")) << out_.text();
+}
+
 TEST_F(TerminalLine, NeverReachesTheLastColumn) {
     auto events = Make(40);
     events->Text("status", L"正在升级终端，请不要拔掉电缆");
