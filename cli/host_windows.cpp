@@ -259,6 +259,34 @@ std::string Utf8(const std::wstring& text) {
     return Encode(OutputCodePage(), text.data(), static_cast<int>(text.size()));
 }
 
+bool StdoutIsTerminal() {
+    // A console draws the progress line only once it takes VT sequences
+    // (Windows 10 and later); an older one gets the event lines.
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(out, &mode)) return false;
+    return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
+}
+
+int TerminalColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+        return info.srWindow.Right - info.srWindow.Left + 1;
+    return 80;
+}
+
+OpenCheck CheckPortOpens(const std::wstring& port) {
+    const std::wstring path = L"\\\\.\\" + port;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        return {true, ""};
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED) return {false, "in use: Windows lets one program at a time open a port"};
+    return {false, PortErrorCause(error)};
+}
+
 std::wstring Wide(const char* utf8) {
     if (utf8 == nullptr || *utf8 == '\0') return {};
     // The C runtime hands main() its arguments in the system's 8-bit code
