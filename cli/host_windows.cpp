@@ -18,6 +18,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <type_traits>
 
 #include "cli/host.h"
 #include "cli/import_hook.h"
@@ -150,6 +151,18 @@ void WINAPI TraceNarrow(LPCSTR text) {
     MultiByteToWideChar(936, 0, text, length, wide.data(), chars);
     WriteTrace(Encode(CP_UTF8, wide.data(), chars));
 }
+
+// ---------------------------------------------------------------- callback types
+
+// The system calls these through pointers of its own types, but they reach
+// it through casts to LONG_PTR and void*, which take any function. Each must
+// have the system's type exactly, calling convention included: in the 32-bit
+// build a function without WINAPI or CALLBACK is cdecl, and a call through
+// the system's stdcall pointer would leave the stack unbalanced.
+static_assert(std::is_same_v<decltype(&WatchedControlProc), WNDPROC>);
+static_assert(std::is_same_v<decltype(&AnsweredMessageBox), decltype(&MessageBoxW)>);
+static_assert(std::is_same_v<decltype(&TraceWide), decltype(&OutputDebugStringW)>);
+static_assert(std::is_same_v<decltype(&TraceNarrow), decltype(&OutputDebugStringA)>);
 
 // Replaces an import once; a second replacement would take our own function
 // for the system's.
