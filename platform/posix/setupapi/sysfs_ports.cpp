@@ -4,10 +4,10 @@
 // (umockdev) can stand in for real hardware.
 //
 // A port is an entry of /sys/class/tty with a "device" link behind it; the
-// virtual consoles and pseudo terminals have none. On-board 8250 ports
-// without a UART (type 0, PORT_UNKNOWN) are registered by the kernel for
-// every legacy I/O address whether or not anything is there, so they are
-// left out.
+// virtual consoles and pseudo terminals have none. 8250 ports without a
+// UART (type 0, PORT_UNKNOWN) are left out: the kernel registers one for
+// every legacy I/O address whether or not anything is there, and keeps PNP
+// and PCI entries whose chip did not answer.
 //
 // Hardware IDs, as the driver Windows installs for the hardware reports
 // them for its port:
@@ -347,7 +347,7 @@ void DescribeUsb(PortReader& reader, const UsbIdentity& usb, SysfsPort* port) {
 bool IsPnpId(const std::string& id) {
     if (id.size() != 7)
         return false;
-    const auto letter = [](unsigned char c) { return std::isupper(c) != 0; };
+    const auto letter = [](unsigned char c) { return std::isalpha(c) != 0; };
     const auto hex = [](unsigned char c) { return std::isxdigit(c) != 0; };
     return std::all_of(id.begin(), id.begin() + 3, letter) && std::all_of(id.begin() + 3, id.end(), hex);
 }
@@ -357,8 +357,12 @@ void DescribeOther(PortReader& reader, const std::string& deviceDir, const std::
     if (reader.Attribute(deviceDir, "id", &pnpId) && !pnpId.empty()) {
         // The firmware's ID, in the three forms Windows lists for a device
         // the ACPI tables name.
-        const std::wstring id = Widen(pnpId);
-        if (IsPnpId(pnpId))
+        // Windows spells ACPI IDs in upper case; Linux keeps the firmware's
+        // spelling (WACf004).
+        std::string upper = pnpId;
+        std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        const std::wstring id = Widen(upper);
+        if (IsPnpId(upper))
             port->hardwareIds = {L"ACPI\\VEN_" + id.substr(0, 3) + L"&DEV_" + id.substr(3), L"ACPI\\" + id, L"*" + id};
         else
             port->hardwareIds = {id};
@@ -442,7 +446,11 @@ bool DescribePort(PortReader& reader, int classFd, const std::string& name, Sysf
     }
     const std::string hardwareDir = HardwareDir(reader, deviceDir);
     const std::string driver = DriverOf(reader, hardwareDir);
-    if (driver == "serial8250") {
+    // An 8250 port whose UART was not found (type 0, PORT_UNKNOWN): the
+    // legacy ports the kernel registers for every standard address, and PNP
+    // or PCI entries whose chip did not answer ("serial" is the name of both
+    // those drivers). Windows lists no COM port for either.
+    if (driver == "serial8250" || driver == "serial") {
         SysfsRecheck recheck;
         recheck.kind = SysfsRecheck::Kind::kText;
         recheck.path = kTtyClass + "/" + name + "/type";
