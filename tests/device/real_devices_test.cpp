@@ -234,6 +234,19 @@ const RealDevice kRealDevices[] = {
       {L"ttyACM1", L"USB\\VID_19D2&PID_1544&REV_0001&MI_03", L"USB Serial Device (COM8)"},
       {L"ttyACM2", L"USB\\VID_19D2&PID_1544&REV_0001&MI_05", L"USB Serial Device (COM9)"}},
      L""},
+    // Windows splits only a device with a single configuration; with two,
+    // the whole device is one (no MI_, no in-box port name).
+    {"ZteModemWithTwoConfigurations", "zte_mf190j.umockdev",
+     [](Bed& bed) {
+         bed.Set(kModem, "bDeviceClass", "ef");
+         bed.Set(kModem, "bDeviceSubClass", "02");
+         bed.Set(kModem, "bDeviceProtocol", "01");
+         bed.Set(kModem, "bNumConfigurations", "2");
+     },
+     {{L"ttyACM0", L"USB\\VID_19D2&PID_1544&REV_0001", nullptr, nullptr, L"USB Serial Device"},
+      {L"ttyACM1", L"USB\\VID_19D2&PID_1544&REV_0001", nullptr, nullptr, L"USB Serial Device"},
+      {L"ttyACM2", L"USB\\VID_19D2&PID_1544&REV_0001", nullptr, nullptr, L"USB Serial Device"}},
+     L""},
     // IAD device whose product string has parentheses before the port name.
     {"BlackMagicProbe", "black_magic_probe.umockdev", nullptr,
      {{L"ttyACM0", L"USB\\VID_1D50&PID_6018&REV_0100&MI_00", L"USB Serial Device (COM5)"},
