@@ -356,9 +356,8 @@ void DescribeOther(PortReader& reader, const std::string& deviceDir, const std::
     std::string pnpId;
     if (reader.Attribute(deviceDir, "id", &pnpId) && !pnpId.empty()) {
         // The firmware's ID, in the three forms Windows lists for a device
-        // the ACPI tables name.
-        // Windows spells ACPI IDs in upper case; Linux keeps the firmware's
-        // spelling (WACf004).
+        // the ACPI tables name, and in upper case as Windows spells them
+        // (Linux keeps the firmware's spelling, WACf004).
         std::string upper = pnpId;
         std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
         const std::wstring id = Widen(upper);
