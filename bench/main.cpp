@@ -21,17 +21,24 @@
 //     process and for each thread; beside it, the CPU of a process that
 //     only wakes as often as the idle watcher does, on this machine now.
 #include <signal.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "bench/measure.h"
 #include "bench/play.h"
 #include "bench/stages.h"
+#include "tools/usage/program.h"
 
 namespace {
 
@@ -81,12 +88,44 @@ void Rule() {
 
 double Us(std::int64_t ns) { return static_cast<double>(ns) / 1000.0; }
 
-int Usage(const char* why) {
-  std::fprintf(stderr,
-               "vantrel-bench: %s\nusage: vantrel-bench [--records N] [--rounds R] [--idle-seconds S] [--cli PATH] "
-               "[--reference PATH] [--sim PATH] [--keep]\n",
-               why);
-  return 2;
+const usage::Program& BenchProgram() {
+  static const usage::Program program{
+      "vantrel-bench",
+      "measure how fast vantrel-cli drives a terminal, beside a minimal host in the same run",
+      {"[--records N] [--rounds R] [--idle-seconds S] [--cli PATH] [--reference PATH] [--sim PATH] [--keep]"},
+      "Runs vantrel-cli and the reference host vantrel-bench-reference (raw termios, one blocking poll per "
+      "reply, one thread) against vantrel-sim on a pty, with the same freshly built scripts, and prints each "
+      "figure beside the reference's and their ratio: N send1 records of 4 KiB played R times by each host "
+      "in turn (the turnaround between records, its median and p99, and vantrel-cli's turnaround split into "
+      "stages from its VANTREL_STAGE_TRACE); a 2 MiB script of 4 KiB records (wall time, transfer time, CPU "
+      "seconds per MiB); and a pause with the port open (vantrel-cli's CPU while it idles, per thread, beside "
+      "a process that only wakes as often as the idle receive watcher).",
+      {
+          {"--records", "N", "The number of 4 KiB records of each round, 2 to 10000 (default 400)."},
+          {"--rounds", "R", "How many times each host plays them, taking turns, 1 to 20 (default 4)."},
+          {"--idle-seconds", "S", "The length of the idle measurement, 1 to 60 (default 5)."},
+          {"--cli", "PATH", "The vantrel-cli to measure (default the one built beside this program)."},
+          {"--reference", "PATH",
+           "The reference host to measure it against (default the vantrel-bench-reference built beside this "
+           "program)."},
+          {"--sim", "PATH", "The vantrel-sim to measure against (default the one built beside this program)."},
+          {"--keep", "", "Keep the scripts and logs in the temporary directory."},
+      },
+      {
+          {"0", "the table was printed"},
+          {"1", "a run failed (the cause is on stderr)"},
+          {"2", "usage, or a program that cannot be run"},
+      },
+      {},
+  };
+  return program;
+}
+
+int Usage(const std::string& why) { return usage::UsageError(BenchProgram(), why); }
+
+bool ParseCount(const std::string& text, unsigned low, unsigned high, unsigned& out) {
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return !text.empty() && ec == std::errc() && ptr == text.data() + text.size() && out >= low && out <= high;
 }
 
 // Turnarounds of one host over all rounds, and each round's median.
@@ -148,33 +187,31 @@ void PrintStages(const Splits& cli, const Splits& ref) {
 }
 
 int Run(int argc, char** argv) {
+  const usage::Scan scan = usage::ScanArguments(BenchProgram(), argc, argv);
+  if (scan.action != usage::Action::kRun) return usage::Finish(BenchProgram(), scan);
   Settings s;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) throw std::invalid_argument(a + " needs a value");
-      return argv[++i];
-    };
-    if (a == "--records") {
-      s.records = static_cast<unsigned>(std::stoul(value()));
-      if (s.records < 2 || s.records > 10000) return Usage("--records: 2 to 10000");
-    } else if (a == "--rounds") {
-      s.rounds = static_cast<unsigned>(std::stoul(value()));
-      if (s.rounds < 1 || s.rounds > 20) return Usage("--rounds: 1 to 20");
-    } else if (a == "--idle-seconds") {
-      s.idle_seconds = static_cast<unsigned>(std::stoul(value()));
-      if (s.idle_seconds < 1 || s.idle_seconds > 60) return Usage("--idle-seconds: 1 to 60");
-    } else if (a == "--cli") {
-      s.cli = value();
-    } else if (a == "--reference") {
-      s.reference = value();
-    } else if (a == "--sim") {
-      s.sim = value();
-    } else if (a == "--keep") {
+  for (const usage::Arg& a : scan.args) {
+    if (a.name == "--records") {
+      if (!ParseCount(a.value, 2, 10000, s.records)) return Usage("--records: '" + a.value + "' is not 2 to 10000");
+    } else if (a.name == "--rounds") {
+      if (!ParseCount(a.value, 1, 20, s.rounds)) return Usage("--rounds: '" + a.value + "' is not 1 to 20");
+    } else if (a.name == "--idle-seconds") {
+      if (!ParseCount(a.value, 1, 60, s.idle_seconds)) return Usage("--idle-seconds: '" + a.value + "' is not 1 to 60");
+    } else if (a.name == "--cli") {
+      s.cli = a.value;
+    } else if (a.name == "--reference") {
+      s.reference = a.value;
+    } else if (a.name == "--sim") {
+      s.sim = a.value;
+    } else if (a.name == "--keep") {
       s.keep = true;
-    } else {
-      return Usage(("unknown argument '" + a + "'").c_str());
     }
+  }
+  for (const auto& [option, path] : {std::pair<const char*, std::string>{"--cli", s.cli},
+                                     {"--reference", s.reference},
+                                     {"--sim", s.sim}}) {
+    if (::access(path.c_str(), X_OK) != 0)
+      return Usage(std::string(option) + " " + path + ": cannot be run: " + std::strerror(errno));
   }
   ::signal(SIGPIPE, SIG_IGN);
   vantrel::bench::WorkDir work(s.keep);
@@ -286,8 +323,6 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
   try {
     return Run(argc, argv);
-  } catch (const std::invalid_argument& e) {
-    return Usage(e.what());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vantrel-bench: %s\n", e.what());
     return 1;

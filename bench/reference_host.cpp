@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "tools/script_format.h"
+#include "tools/usage/program.h"
 
 namespace {
 
@@ -165,13 +166,32 @@ void Play(const std::vector<std::uint8_t>& data, const std::string& path) {
   }
 }
 
-int Usage(const std::string& why) {
-  std::fprintf(stderr,
-               "vantrel-bench-reference: %s\nusage: vantrel-bench-reference --port PATH [--script FILE] "
-               "[--stages FILE]\n       vantrel-bench-reference --wake-every MS --for SECONDS\n",
-               why.c_str());
-  return 2;
+const usage::Program& ReferenceProgram() {
+  static const usage::Program program{
+      "vantrel-bench-reference",
+      "the minimal host vantrel-bench measures vantrel-cli against",
+      {"--port PATH [--script FILE] [--stages FILE]", "--wake-every MS --for SECONDS"},
+      "Plays an upgrade script over a serial port with raw termios, blocking writes and one blocking poll "
+      "per reply, on one thread. With --wake-every it only wakes every MS milliseconds for SECONDS: the "
+      "floor of an idle bounded wait.",
+      {
+          {"--port", "PATH", "The port to open for the script's open records."},
+          {"--script", "FILE", "The script to play (default upgrader.asc in the current directory)."},
+          {"--stages", "FILE", "Write the time stamps of every poll, read and write to FILE at the end."},
+          {"--wake-every", "MS", "Only wake every MS milliseconds; with --for."},
+          {"--for", "SECONDS", "How long --wake-every runs."},
+      },
+      {
+          {"0", "the script was played (or the wake-ups ran their time)"},
+          {"1", "a reply was missing or refused, or the port failed (the cause is on stderr)"},
+          {"2", "usage, or an unreadable or damaged script"},
+      },
+      {},
+  };
+  return program;
 }
+
+int Usage(const std::string& why) { return usage::UsageError(ReferenceProgram(), why); }
 
 bool WriteStamps(const std::string& path) {
   std::FILE* out = std::fopen(path.c_str(), "w");
@@ -192,19 +212,20 @@ int WakeEvery(const std::string& every, const std::string& seconds) {
 }
 
 int main(int argc, char** argv) {
-  if (argc == 5 && std::string(argv[1]) == "--wake-every" && std::string(argv[3]) == "--for") {
-    return WakeEvery(argv[2], argv[4]);
-  }
-  std::string port;
+  const usage::Scan scan = usage::ScanArguments(ReferenceProgram(), argc, argv);
+  if (scan.action != usage::Action::kRun) return usage::Finish(ReferenceProgram(), scan);
+  std::string port, stages, every, seconds;
   std::string script = "upgrader.asc";
-  std::string stages;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if ((a == "--port" || a == "--script" || a == "--stages") && i + 1 < argc) {
-      (a == "--port" ? port : a == "--script" ? script : stages) = argv[++i];
-    } else {
-      return Usage("unknown or incomplete argument '" + a + "'");
-    }
+  for (const usage::Arg& a : scan.args) {
+    if (a.name == "--port") port = a.value;
+    if (a.name == "--script") script = a.value;
+    if (a.name == "--stages") stages = a.value;
+    if (a.name == "--wake-every") every = a.value;
+    if (a.name == "--for") seconds = a.value;
+  }
+  if (!every.empty() || !seconds.empty()) {
+    if (!port.empty()) return Usage("--wake-every plays no script: no --port with it");
+    return WakeEvery(every, seconds);
   }
   if (port.empty()) return Usage("--port is required");
   std::vector<std::uint8_t> data;
