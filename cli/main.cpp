@@ -90,6 +90,7 @@ ResultWord Describe(RunOutcome outcome) {
     case RunOutcome::Format2Refused: return {"format2-refused", 8};
     case RunOutcome::BadCommand: return {"bad-command", 9};
     case RunOutcome::MalformedScript: return {"malformed-script", 9};
+    case RunOutcome::WriteFailed: return {"write-failed", 10};
     case RunOutcome::Stopped: return {"interrupted", kExitInterrupted};
     case RunOutcome::None:
     case RunOutcome::Running: break;

@@ -133,3 +133,8 @@ void UpgradeFailPortOpen(const std::wstring& path) {
     SetRunOutcome(RunOutcome::PortOpenFailed);
     ReportPortOpenFailed(path);
 }
+
+void UpgradeFailWrite() {
+    EndFailedRun();
+    SetRunOutcome(RunOutcome::WriteFailed);
+}

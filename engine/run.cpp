@@ -7,6 +7,7 @@
 #include "engine/run.h"
 
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "app/VantrelDlg.h"
@@ -79,6 +80,33 @@ bool ChoosePort() {
     std::wmemcpy(s.g_DebugDevFileName, path.c_str(), path.size() + 1);
     DebugTrace(L"已指定串口: %ls\r\n", s.g_DebugDevFileName);
     return true;
+}
+
+// The system's words for error, without the line end Windows puts after them.
+std::wstring SystemCause(DWORD error) {
+    wchar_t text[256] = {};
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                                   static_cast<DWORD>(std::size(text)), nullptr);
+    std::wstring cause = n > 0 ? std::wstring(text, n) : L"error " + std::to_wstring(error);
+    while (!cause.empty() && (cause.back() == L'\r' || cause.back() == L'\n' || cause.back() == L' ' || cause.back() == L'.'))
+        cause.pop_back();
+    return cause;
+}
+
+// Writes a send record's payload. A payload that did not reach the port
+// whole (the terminal gone, a write that timed out) can never be answered as
+// the script means it, and a format-2 send would let the run go on to
+// "loader Success!" without it: the run fails here, naming the record.
+bool WritePayload(long offset, const BYTE* payload, int length) {
+    DWORD written = 0;
+    const BOOL ok = PortWrite(payload, static_cast<DWORD>(length), &written);
+    if (ok && written == static_cast<DWORD>(length)) return true;
+    // Taken before the failure path's own calls overwrite the last error.
+    const std::wstring cause = ok ? std::wstring(L"the write timed out") : SystemCause(GetLastError());
+    DebugTrace(L"payload not written at offset %d (%d of %d bytes): %ls\r\n", static_cast<int>(offset),
+               static_cast<int>(written), length, cause.c_str());
+    UpgradeFailWrite();
+    return false;
 }
 
 void OpenPortRecord() {
@@ -233,14 +261,14 @@ void StepScript() {
         ArmUpgradeTimer(1, UPG_EVENT_NEXT);
         return;
     case CMD_SEND_F1:
-        // The write's result is not examined: a lost payload shows up as a
-        // missing reply, which the reply timeout decides.
-        PortWrite(payload, static_cast<DWORD>(length));
+        if (!WritePayload(offset, payload, length)) return;
         ArmUpgradeTimer(5, UPG_EVENT_REPLY_TIMEOUT);
         SetProgressStatus(L"loading ...");
         return;
     case CMD_SEND_F2:
-        PortWrite(payload, static_cast<DWORD>(length));
+        // Written whole, a format-2 send that gets no reply still goes on
+        // when its timeout comes.
+        if (!WritePayload(offset, payload, length)) return;
         ArmUpgradeTimer(5, UPG_EVENT_REPLY_TIMEOUT);
         return;
     default:

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdarg>
 #include <cstdint>
 #include <cwchar>
 
@@ -161,6 +162,13 @@ typedef struct _OVERLAPPED {
 
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
+
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
+// Only FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS into the
+// caller's buffer; the text ends with "\r\n" as the system's texts do.
+DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                            LPWSTR lpBuffer, DWORD nSize, va_list* Arguments);
 
 // ---------------------------------------------------------------- kernel32: files and handles
 #define GENERIC_READ 0x80000000u
