@@ -560,12 +560,34 @@ TEST_F(RunEngineTest, PortTextTooLongIsNeverCutIntoAnotherPort) {
     EXPECT_EQ(LastRunOutcome(), RunOutcome::PortOpenFailed);
     EXPECT_EQ(testport::Opens(), 0);
     EXPECT_TRUE(Traced(Utf8(L"g_DebugDevFileName = \\\\.\\" + typed + L"\r\n")));
-    const std::wstring shown = typed.substr(0, 37) + L"...";
-    EXPECT_EQ(Text(IDC_CONNECT_STATUS), shown + L": Open Failed");
+    // Refused, yet named whole: the operator sees what was typed.
+    EXPECT_EQ(Text(IDC_CONNECT_STATUS), typed + L": Open Failed");
     const std::vector<ShownBox> boxes = Boxes();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, L"设备打开失败[" + shown + L"]");
+    EXPECT_EQ(boxes[0].text, L"设备打开失败[" + typed + L"]");
     ExpectIdleAfterRun();
+}
+
+TEST_F(RunEngineTest, LongPortNameThatCannotBeOpenedIsShownWhole) {
+    // A Linux by-id path: far over 40 characters, within the 59 that fit.
+    const std::wstring name = L"/dev/serial/by-id/usb-Vantrel_Terminal_0042-if00-port0";
+    ASSERT_GT(name.size(), 40u);
+    ASSERT_LE(name.size(), 59u);
+    dlg_->m_Port.SetWindowText(name.c_str());
+    Start(ScriptBuilder().OpenPort().Wait());
+    EXPECT_EQ(LastRunOutcome(), RunOutcome::PortOpenFailed);
+    EXPECT_EQ(Text(IDC_CONNECT_STATUS), name + L": Open Failed");
+    const std::vector<ShownBox> boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, L"设备打开失败[" + name + L"]");
+}
+
+TEST_F(RunEngineTest, LongPortNameIsShownWholeWhenOpen) {
+    const std::wstring name = L"/dev/serial/by-id/usb-Vantrel_Terminal_0042-if00-port0";
+    testport::AddPort(Utf8(name));
+    dlg_->m_Port.SetWindowText(name.c_str());
+    Start(ScriptBuilder().OpenPort().Wait());
+    EXPECT_EQ(Text(IDC_CONNECT_STATUS), name + L": Open");
 }
 
 // ---------------------------------------------------------------- damaged scripts
