@@ -161,7 +161,10 @@ void RunUpgradeEvent(int event) {
 
     switch (event) {
     case UPG_EVENT_START:
-        SetRunOutcome(RunOutcome::Running);
+        // Until the script is in memory the outcome is "no script": an
+        // exception from the loader (a file error, an exhausted heap) leaves
+        // this handler through the framework, and the run never started.
+        SetRunOutcome(RunOutcome::NoScript);
         if (!UpgradeInit(true)) {
             UpgradeClosePort();
             UpgradeInit(false);
@@ -169,6 +172,7 @@ void RunUpgradeEvent(int event) {
             SetRunOutcome(RunOutcome::NoScript);
             return;
         }
+        SetRunOutcome(RunOutcome::Running);
         // Bytes left from an earlier run would otherwise be judged as part of
         // this run's first reply.
         s.g_RxCount = 0;
