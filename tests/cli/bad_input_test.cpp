@@ -12,25 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/tools/harness.h"
 #include "tools/process/child.h"
 #include "tests/cli/e2e_fixture.h"
 
 namespace vantrel::e2e {
 namespace {
 
-// The child's exit code (128 + signal for a signalled end), or empty when it
-// was still running at the limit and so was killed.
-[[maybe_unused]] std::optional<int> WaitCode(tools::process::Child& child, std::chrono::milliseconds limit) {
-  const tools::process::ExitStatus status = child.Wait(limit);
-  if (status.timed_out) return std::nullopt;
-  return status.shell_code();
-}
-
-[[maybe_unused]] tools::process::Options CwdOptions(const std::string& cwd) {
-  tools::process::Options options;
-  options.cwd = cwd;
-  return options;
-}
+using tools::testing::WaitCode;
 
 using namespace std::chrono_literals;
 using tools::testing::TempDir;
@@ -84,7 +73,7 @@ protected:
   void Check(const Case& c) {
     std::vector<std::string> argv = {PathOf(c.program)};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
-    tools::process::Child child(argv, CwdOptions(dir_.path(c.where)));
+    tools::process::Child child(argv, tools::testing::InDirectory(dir_.path(c.where)));
     const auto exit = WaitCode(child, 20s);
     ASSERT_TRUE(exit.has_value()) << "still running at the deadline";
     const std::string& err = child.text(tools::process::Stream::Err);
@@ -126,7 +115,7 @@ TEST_F(BadInput, CliReportsEachMistakeOnOneLine) {
 
 // stdout on a full disk: the run cannot be reported, so it is no success.
 TEST_F(BadInput, CliFailsWhenStdoutCannotBeWritten) {
-  tools::process::Child child({"/bin/sh", "-c", "exec \"$0\" --list >/dev/full", CliExe()}, CwdOptions(dir_.path("")));
+  tools::process::Child child({"/bin/sh", "-c", "exec \"$0\" --list >/dev/full", CliExe()}, tools::testing::InDirectory(dir_.path("")));
   const auto exit = WaitCode(child, 20s);
   ASSERT_TRUE(exit.has_value());
   EXPECT_EQ(*exit, 1);

@@ -19,23 +19,12 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/tools/harness.h"
 #include "tools/process/child.h"
 
 namespace {
 
-// The child's exit code (128 + signal for a signalled end), or empty when it
-// was still running at the limit and so was killed.
-[[maybe_unused]] std::optional<int> WaitCode(tools::process::Child& child, std::chrono::milliseconds limit) {
-  const tools::process::ExitStatus status = child.Wait(limit);
-  if (status.timed_out) return std::nullopt;
-  return status.shell_code();
-}
-
-[[maybe_unused]] tools::process::Options CwdOptions(const std::string& cwd) {
-  tools::process::Options options;
-  options.cwd = cwd;
-  return options;
-}
+using tools::testing::WaitCode;
 
 using namespace std::chrono_literals;
 

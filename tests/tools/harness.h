@@ -4,8 +4,11 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "tools/process/child.h"
 
 namespace tools::testing {
 
@@ -31,5 +34,19 @@ class TempDir {
 };
 
 void WriteText(const std::string& path, const std::string& text);
+
+// The child's exit code (128 + signal for a signalled end), or empty when it
+// was still running at the limit and so was killed.
+inline std::optional<int> WaitCode(tools::process::Child& child, std::chrono::milliseconds limit) {
+  const tools::process::ExitStatus status = child.Wait(limit);
+  if (status.timed_out) return std::nullopt;
+  return status.shell_code();
+}
+
+inline tools::process::Options InDirectory(const std::string& cwd) {
+  tools::process::Options options;
+  options.cwd = cwd;
+  return options;
+}
 
 }  // namespace tools::testing
