@@ -34,7 +34,10 @@ public:
     // Gives up after the total write timeout. As on Windows a timed-out write
     // is not a failure: it succeeds with the count written so far.
     virtual DWORD Write(const BYTE* buffer, DWORD count, DWORD& done) = 0;
-    // Bytes waiting in the input queue; fails when the device is gone.
+    // Bytes waiting in the input queue; fails when the device is gone. A
+    // device may first wait a short, bounded while for input when none is
+    // waiting (the tty does, see tty.cpp, ended early by input or by
+    // ReleaseExclusive); the count is the one after the wait.
     virtual DWORD BytesWaiting(DWORD& count) = 0;
     // The handle was closed: stop keeping other opens out, although the
     // descriptor may live on until a call on another thread returns.
