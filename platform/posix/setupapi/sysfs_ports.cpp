@@ -17,6 +17,10 @@
 // - a PNP device (its sysfs node has an "id" attribute): that ID, "PNP0501".
 // - anything else: "<BUS>\<driver>", the upper-cased bus and the driver
 //   name, "PLATFORM\serial8250".
+// Instance IDs: "<device ID>\<USB serial number>" for a USB device, the
+// serial number read whole from its "serial" attribute (it is the device's
+// own text, so nothing in it is trimmed but the kernel's closing newline);
+// without one, and for interfaces and other ports, "&" and the sysfs name.
 // Friendly names: the USB product string, else "USB Serial Device" for USB
 // and "Communications Port" otherwise, followed by " (" + name + ")".
 //
@@ -144,6 +148,25 @@ bool ReadAttribute(const std::string& path, std::string* value) {
     while (start < length && blank(buffer[start]))
         ++start;
     value->assign(buffer + start, length - start);
+    return true;
+}
+
+// A whole attribute as the device gave it, without the newline sysfs adds.
+bool ReadRawAttribute(const std::string& path, std::string* value) {
+    const platform::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() < 0)
+        return false;
+    char buffer[512];
+    ssize_t n;
+    do {
+        n = read(fd.Get(), buffer, sizeof(buffer));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return false;
+    size_t length = static_cast<size_t>(n);
+    if (length > 0 && buffer[length - 1] == '\n')
+        --length;
+    value->assign(buffer, length);
     return true;
 }
 
@@ -282,6 +305,15 @@ void DescribeUsb(PortReader& reader, const UsbIdentity& usb, SysfsPort* port) {
     std::string product;
     const bool named = reader.Attribute(usb.deviceDir, "product", &product) && !product.empty();
     port->friendlyName = named ? Widen(product) : L"USB Serial Device";
+    std::string serial;
+    const bool hasSerial = ReadRawAttribute(usb.deviceDir + "/serial", &serial) && !serial.empty();
+    const std::wstring device = identity + L"\\" + (hasSerial ? Widen(serial) : L"&" + Widen(BaseName(usb.deviceDir)));
+    if (composite) {
+        port->instanceId = identity + mi + L"\\&" + Widen(BaseName(usb.interfaceDir));
+        port->parentInstanceId = device;
+    } else {
+        port->instanceId = device;
+    }
 }
 
 void DescribeOther(PortReader& reader, const std::string& deviceDir, const std::string& driver, SysfsPort* port) {
@@ -371,6 +403,8 @@ bool DescribePort(PortReader& reader, int classFd, const std::string& name, Sysf
         DescribeUsb(reader, usb, port);
     else
         DescribeOther(reader, deviceDir, driver, port);
+    if (port->instanceId.empty())
+        port->instanceId = port->hardwareIds.front() + L"\\&" + port->name;
     port->friendlyName += L" (" + port->name + L")";
     return true;
 }
