@@ -116,8 +116,12 @@ int main(int argc, char** argv) {
       nextLook = Steady::now() + poll;
     }
     scheduler.Step(poll);
-    for (const RunEvent& e : scheduler.TakeEvents()) screen->Event(e);
-    for (const RunRecord& r : scheduler.TakeFinished()) {
+    for (const RunEvent& e : scheduler.TakeEvents()) {
+      if (e.kind != RunEvent::Kind::End) {
+        screen->Event(e);
+        continue;
+      }
+      const RunRecord& r = e.record;
       summary.Add(r);
       screen->End(r);
       if (log && !log->Append(r, &error) && !logFailed) {

@@ -96,7 +96,7 @@ void Scheduler::Start(Entry& e) {
   e.word.clear();
   e.pos = e.max = 0;
   e.hung = false;
-  events_.push_back({RunEvent::Kind::Start, e.terminal.port, e.terminal.serial, 0, 0});
+  events_.push_back({RunEvent::Kind::Start, e.terminal.port, e.terminal.serial, 0, 0, {}});
   std::string error;
   e.child = RunChild::Start({config_.cli, "--port", e.terminal.port, "--baud", config_.baud}, script_.folder(), &error);
   if (!e.child) Finish(e, std::nullopt, "start-failed");
@@ -107,7 +107,7 @@ void Scheduler::TakeLines(Entry& e, Steady::time_point now) {
     e.lastEvent = now;
     if (StartsWith(*line, "progress: ")) {
       if (ParseProgress(*line, &e.pos, &e.max))
-        events_.push_back({RunEvent::Kind::Progress, e.terminal.port, e.terminal.serial, e.pos, e.max});
+        events_.push_back({RunEvent::Kind::Progress, e.terminal.port, e.terminal.serial, e.pos, e.max, {}});
     } else if (StartsWith(*line, "result: ")) {
       e.word = line->substr(8);
     }
@@ -172,7 +172,14 @@ void Scheduler::Finish(Entry& e, const std::optional<ChildEnd>& end, const std::
   e.lastResult = r.result;
   e.lastDuration = std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - e.started);
   e.child.reset();
-  finished_.push_back(std::move(r));
+  RunEvent ended;
+  ended.kind = RunEvent::Kind::End;
+  ended.port = e.terminal.port;
+  ended.serial = e.terminal.serial;
+  ended.pos = e.pos;
+  ended.max = e.max;
+  ended.record = std::move(r);
+  events_.push_back(std::move(ended));
   if (e.present && e.cameBack && !stopping_) {
     // It left and came back while the run went on: that is a new plug-in.
     e.cameBack = false;
@@ -195,7 +202,6 @@ void Scheduler::StopAll() {
   }
 }
 
-std::vector<RunRecord> Scheduler::TakeFinished() { return std::exchange(finished_, {}); }
 std::vector<RunEvent> Scheduler::TakeEvents() { return std::exchange(events_, {}); }
 
 std::size_t Scheduler::running() const {

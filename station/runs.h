@@ -33,11 +33,12 @@ struct SchedulerConfig {
 
 // Something the screen shows as it happens.
 struct RunEvent {
-  enum class Kind { Start, Progress } kind = Kind::Start;
+  enum class Kind { Start, Progress, End } kind = Kind::Start;
   std::string port;
   std::string serial;
   std::int64_t pos = 0;
   std::int64_t max = 0;
+  RunRecord record;  // End: the finished run
 };
 
 // One row of the live table.
@@ -65,7 +66,7 @@ class Scheduler {
   // "STOP?" would, and killed if it has not ended after the grace time.
   void StopAll();
 
-  std::vector<RunRecord> TakeFinished();
+  // What happened since the last call, in order: starts, progress, ends.
   std::vector<RunEvent> TakeEvents();
   std::vector<TerminalRow> Rows() const;
   std::size_t running() const;
@@ -105,7 +106,6 @@ class Scheduler {
   std::deque<std::string> queue_;                // ports waiting for a run
   bool stopping_ = false;
   unsigned started_ = 0;
-  std::vector<RunRecord> finished_;
   std::vector<RunEvent> events_;
 };
 
