@@ -240,6 +240,58 @@ TEST_F(StationE2ETest, ADamagedScriptIsRefusedAtStart) {
   EXPECT_TRUE(LogLines().empty());
 }
 
+TEST_F(StationE2ETest, BadInputStartsNothingAndExitsWithItsCode) {
+  UseScript(kScript);
+  Plug("ttyACM1", "SN-1");
+  const auto run = [&](const std::vector<std::string>& args) {
+    readLines_ = 0;
+    StartStation(args);
+    return FinishStation(10s);
+  };
+  EXPECT_EQ(run({"--jobs", "0"}), 2);
+  EXPECT_NE(station_->text(tools::process::Stream::Err).find("usage: vantrel-station"), std::string::npos);
+  EXPECT_EQ(run({"--frobnicate"}), 2);
+  EXPECT_EQ(run({"--baud", "9600"}), 2);
+  EXPECT_EQ(run({"--ports", "a,,b"}), 2);
+  EXPECT_EQ(run({"--log", dir_.path("no-such-folder/runs.log")}), 2);
+  EXPECT_NE(station_->text(tools::process::Stream::Err).find("No such file or directory"), std::string::npos);
+  EXPECT_EQ(run({"--script", dir_.path("missing.asc")}), 3);
+  EXPECT_NE(station_->text(tools::process::Stream::Err).find("missing.asc"), std::string::npos);
+  EXPECT_FALSE(terminals_.at("ttyACM1").sim->SawHostOpen());
+}
+
+TEST_F(StationE2ETest, ARunSilentPastTheHangLimitIsEndedAsAHang) {
+  // Sends only: the longest quiet a healthy run can have is one 5 s reply
+  // wait, so with a 1 s margin a run silent for 6 s is a hang.
+  UseScript(kScript);
+  Plug("ttyACM1", "SN-1");
+  StartStation({"--count", "1", "--hang-margin", "1"});
+  ASSERT_TRUE(WaitForLine("progress: ttyACM1", 5s));
+  // Freeze the run's child where it stands.
+  pid_t cli = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const pid_t pid = std::atoi(entry.path().filename().c_str());
+    std::ifstream stat(entry.path() / "stat");
+    std::string text;
+    std::getline(stat, text);
+    const auto close = text.rfind(')');
+    if (pid <= 0 || close == std::string::npos) continue;
+    std::istringstream rest(text.substr(close + 2));
+    char state = 0;
+    pid_t parent = 0;
+    rest >> state >> parent;
+    if (parent == station_->pid()) cli = pid;
+  }
+  ASSERT_GT(cli, 0);
+  ASSERT_EQ(::kill(cli, SIGSTOP), 0);
+  const auto stopped = std::chrono::steady_clock::now();
+  const auto end = WaitForLine("end: ttyACM1", 15s);
+  ASSERT_TRUE(end);
+  EXPECT_GE(std::chrono::steady_clock::now() - stopped, 4s) << "not before the script's own 5 s wait is out";
+  EXPECT_NE(end->find("end: ttyACM1 hang exit=137"), std::string::npos) << *end;
+  EXPECT_EQ(FinishStation(5s), 1);
+}
+
 TEST_F(StationE2ETest, ListedPortsRunTheSameWayAndOneAppearingLaterIsServed) {
   UseScript(kScript);
   const std::string first = dir_.path("line1"), second = dir_.path("line2");
