@@ -72,6 +72,9 @@ void EnableTerminalSequences();
 // The processors this process may use, at least 1.
 unsigned ProcessorCount();
 
+// The CPU time this process has used so far, user and system, in seconds.
+double ProcessCpuSeconds();
+
 // SIGINT and SIGTERM (Windows: Ctrl+C, Ctrl+Break, close) set *flag.
 void CatchStopSignals(std::atomic<bool>* flag);
 

@@ -117,6 +117,10 @@ int main(int argc, char** argv) {
     }
     scheduler.Step(poll);
     for (const RunEvent& e : scheduler.TakeEvents()) {
+      if (e.kind == RunEvent::Kind::Note) {
+        screen->Note(e.note);
+        continue;
+      }
       if (e.kind != RunEvent::Kind::End) {
         screen->Event(e);
         continue;

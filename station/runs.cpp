@@ -96,10 +96,15 @@ void Scheduler::Start(Entry& e) {
   e.word.clear();
   e.pos = e.max = 0;
   e.hung = false;
-  events_.push_back({RunEvent::Kind::Start, e.terminal.port, e.terminal.serial, 0, 0, {}});
+  events_.push_back({RunEvent::Kind::Start, e.terminal.port, e.terminal.serial, 0, 0, {}, {}});
   std::string error;
-  e.child = RunChild::Start({config_.cli, "--port", e.terminal.port, "--baud", config_.baud}, script_.folder(), &error);
-  if (!e.child) Finish(e, std::nullopt, "start-failed");
+  e.runFolder = script_.MakeRunFolder(started_, &error);
+  if (!e.runFolder.empty())
+    e.child = RunChild::Start({config_.cli, "--port", e.terminal.port, "--baud", config_.baud}, e.runFolder, &error);
+  if (!e.child) {
+    events_.push_back({RunEvent::Kind::Note, e.terminal.port, e.terminal.serial, 0, 0, {}, error});
+    Finish(e, std::nullopt, "start-failed");
+  }
 }
 
 void Scheduler::TakeLines(Entry& e, Steady::time_point now) {
@@ -107,7 +112,7 @@ void Scheduler::TakeLines(Entry& e, Steady::time_point now) {
     e.lastEvent = now;
     if (StartsWith(*line, "progress: ")) {
       if (ParseProgress(*line, &e.pos, &e.max))
-        events_.push_back({RunEvent::Kind::Progress, e.terminal.port, e.terminal.serial, e.pos, e.max, {}});
+        events_.push_back({RunEvent::Kind::Progress, e.terminal.port, e.terminal.serial, e.pos, e.max, {}, {}});
     } else if (StartsWith(*line, "result: ")) {
       e.word = line->substr(8);
     }
@@ -172,6 +177,8 @@ void Scheduler::Finish(Entry& e, const std::optional<ChildEnd>& end, const std::
   e.lastResult = r.result;
   e.lastDuration = std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - e.started);
   e.child.reset();
+  if (!e.runFolder.empty()) script_.RemoveRunFolder(e.runFolder);
+  e.runFolder.clear();
   RunEvent ended;
   ended.kind = RunEvent::Kind::End;
   ended.port = e.terminal.port;

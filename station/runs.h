@@ -33,12 +33,13 @@ struct SchedulerConfig {
 
 // Something the screen shows as it happens.
 struct RunEvent {
-  enum class Kind { Start, Progress, End } kind = Kind::Start;
+  enum class Kind { Start, Progress, End, Note } kind = Kind::Start;
   std::string port;
   std::string serial;
   std::int64_t pos = 0;
   std::int64_t max = 0;
   RunRecord record;  // End: the finished run
+  std::string note;  // Note: why a run could not start
 };
 
 // One row of the live table.
@@ -81,6 +82,7 @@ class Scheduler {
     bool present = true;
     bool cameBack = false;  // left and returned while its run went on
     std::unique_ptr<RunChild> child;
+    std::string runFolder;
     std::chrono::system_clock::time_point startUtc;
     std::chrono::steady_clock::time_point started;
     std::chrono::steady_clock::time_point lastEvent;

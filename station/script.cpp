@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <map>
 
 #include "station/host.h"
@@ -75,7 +76,26 @@ std::unique_ptr<PrivateScript> PrivateScript::FromBytes(const std::string& name,
     *error = e.what();
     return nullptr;  // the destructor removes the folder
   }
+  script->bytes_ = std::move(bytes);
   return script;
+}
+
+std::string PrivateScript::MakeRunFolder(unsigned run, std::string* error) const {
+  const std::string folder = folder_ + "/run-" + std::to_string(run);
+  try {
+    std::filesystem::create_directory(folder);
+    tools::WriteFileBytes(folder + "/upgrader.asc", bytes_);
+  } catch (const std::exception& e) {
+    *error = "preparing " + folder + ": " + e.what();
+    RemoveRunFolder(folder);
+    return {};
+  }
+  return folder;
+}
+
+void PrivateScript::RemoveRunFolder(const std::string& folder) const {
+  std::error_code ignored;  // what cannot be removed goes with the private folder
+  std::filesystem::remove_all(folder, ignored);
 }
 
 PrivateScript::~PrivateScript() {

@@ -29,6 +29,11 @@ class PrivateScript {
   PrivateScript& operator=(const PrivateScript&) = delete;
 
   const std::string& folder() const { return folder_; }
+  // A folder of its own for one run, holding upgrader.asc: vantrel-cli
+  // opens the script for exclusive use, so runs sharing one file would
+  // refuse each other ("no-script"). Empty with *error set.
+  std::string MakeRunFolder(unsigned run, std::string* error) const;
+  void RemoveRunFolder(const std::string& folder) const;
   std::uint64_t size() const { return size_; }
   const std::string& sha256() const { return sha256_; }
   // The longest stretch a healthy run can spend without printing a line:
@@ -47,6 +52,7 @@ class PrivateScript {
     std::uint64_t payload;  // send payload up to and including it
   };
   std::string folder_;
+  std::vector<std::uint8_t> bytes_;
   std::uint64_t size_ = 0;
   std::string sha256_;
   std::chrono::seconds longestQuiet_{0};

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "station/host.h"
+
 namespace station {
 
 void Summary::Add(const RunRecord& r) {
@@ -23,7 +25,9 @@ std::string Summary::Text(std::chrono::steady_clock::time_point now) const {
   for (const auto& [word, n] : byResult_) text += " " + word + "=" + std::to_string(n);
   char rate[64];
   std::snprintf(rate, sizeof(rate), " terminals/h=%.1f", TerminalsPerHour(now));
-  return text + rate + " bytes=" + std::to_string(bytes_);
+  char cpu[64];
+  std::snprintf(cpu, sizeof(cpu), " station_cpu_s=%.3f", ProcessCpuSeconds());
+  return text + rate + " bytes=" + std::to_string(bytes_) + cpu;
 }
 
 int Summary::ExitCode(bool interrupted) const {

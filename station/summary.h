@@ -23,7 +23,8 @@ class Summary {
   const std::map<std::string, unsigned>& byResult() const { return byResult_; }
   // Terminals upgraded successfully per hour of the session so far.
   double TerminalsPerHour(std::chrono::steady_clock::time_point now) const;
-  // "runs=4 success=3 reply-timeout=1 terminals/h=720.0 bytes=123456";
+  // "runs=4 reply-timeout=1 success=3 terminals/h=720.0 bytes=123456
+  // station_cpu_s=0.210" (the station's own CPU, its children not counted);
   // the result words are the child's or the station's own, never a
   // device's.
   std::string Text(std::chrono::steady_clock::time_point now) const;

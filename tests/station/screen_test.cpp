@@ -34,7 +34,7 @@ TEST(EventLines, DeviceStringsAreEscapedInEveryLine) {
   ASSERT_NE(out, nullptr);
   {
     auto screen = MakeEventLines(out);
-    screen->Event({RunEvent::Kind::Start, "ttyACM0", "\x1b]0;owned\x07", 0, 0, {}});
+    screen->Event({RunEvent::Kind::Start, "ttyACM0", "\x1b]0;owned\x07", 0, 0, {}, {}});
     RunRecord r;
     r.port = "tty\x1b[2J";
     r.result = "success";

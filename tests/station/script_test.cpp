@@ -37,6 +37,25 @@ TEST(PrivateScript, CopiesTheBytesIntoAFolderOnlyWeCanEnter) {
   EXPECT_FALSE(std::filesystem::exists(folder)) << "the folder goes with the station";
 }
 
+TEST(PrivateScript, EachRunGetsAFolderWithItsOwnCopy) {
+  // vantrel-cli opens its script for exclusive use: runs at once must not
+  // share one file.
+  const auto bytes = Script({{tools::CMD_OPEN_PORT, {}}, {tools::CMD_CLOSE_PORT, {}}});
+  std::string error;
+  auto script = PrivateScript::FromBytes("x.asc", bytes, &error);
+  ASSERT_TRUE(script) << error;
+  const std::string one = script->MakeRunFolder(1, &error);
+  const std::string two = script->MakeRunFolder(2, &error);
+  ASSERT_FALSE(one.empty()) << error;
+  ASSERT_FALSE(two.empty()) << error;
+  EXPECT_NE(one, two);
+  EXPECT_EQ(tools::ReadFileBytes(one + "/upgrader.asc"), bytes);
+  EXPECT_EQ(tools::ReadFileBytes(two + "/upgrader.asc"), bytes);
+  script->RemoveRunFolder(one);
+  EXPECT_FALSE(std::filesystem::exists(one));
+  EXPECT_TRUE(std::filesystem::exists(two + "/upgrader.asc"));
+}
+
 TEST(PrivateScript, RefusesEmptyCutAndUnknownRecords) {
   std::string error;
   EXPECT_FALSE(PrivateScript::FromBytes("a.asc", {}, &error));
