@@ -17,6 +17,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -27,6 +29,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bench/measure.h"
@@ -34,6 +37,7 @@
 #include "tools/script/description.h"
 #include "tools/script_format.h"
 #include "tools/simulator/timing.h"
+#include "tools/usage/program.h"
 
 namespace {
 
@@ -195,37 +199,59 @@ void Row(const std::string& figure, const std::string& value, const std::string&
   std::printf("| %-48s | %-30s | %-16s | %-4s |\n", figure.c_str(), value.c_str(), goal.c_str(), met.c_str());
 }
 
-int Usage(const char* why) {
-  std::fprintf(stderr,
-               "vantrel-bench: %s\nusage: vantrel-bench [--records N] [--idle-seconds S] [--cli PATH] [--sim PATH] "
-               "[--keep]\n",
-               why);
-  return 2;
+const usage::Program& BenchProgram() {
+  static const usage::Program program{
+      "vantrel-bench",
+      "measure how fast vantrel-cli drives a terminal, against the terminal simulator",
+      {"[--records N] [--idle-seconds S] [--cli PATH] [--sim PATH] [--keep]"},
+      "Three runs of vantrel-cli against vantrel-sim on a pty, each with a freshly built script: N send1 "
+      "records of 4 KiB (the turnaround between records, its median and p99, and the line-rate efficiency "
+      "they imply at 3686400 baud); a 2 MiB script (wall time against the time its bytes need at the line "
+      "rate); and a pause with the port open (the CPU the runner uses while it idles). Prints one table.",
+      {
+          {"--records", "N", "The number of 4 KiB records of the first run, 2 to 10000 (default 300)."},
+          {"--idle-seconds", "S", "The length of the pause of the third run, 1 to 60 (default 3)."},
+          {"--cli", "PATH", "The vantrel-cli to measure (default the one built beside this program)."},
+          {"--sim", "PATH", "The vantrel-sim to measure against (default the one built beside this program)."},
+          {"--keep", "", "Keep the scripts and logs in the temporary directory."},
+      },
+      {
+          {"0", "the table was printed"},
+          {"1", "a run failed (the cause is on stderr)"},
+          {"2", "usage, or a program that cannot be run"},
+      },
+      {},
+  };
+  return program;
+}
+
+int Usage(const std::string& why) { return usage::UsageError(BenchProgram(), why); }
+
+bool ParseCount(const std::string& text, unsigned low, unsigned high, unsigned& out) {
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return !text.empty() && ec == std::errc() && ptr == text.data() + text.size() && out >= low && out <= high;
 }
 
 int Run(int argc, char** argv) {
+  const usage::Scan scan = usage::ScanArguments(BenchProgram(), argc, argv);
+  if (scan.action != usage::Action::kRun) return usage::Finish(BenchProgram(), scan);
   Settings s;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) throw std::invalid_argument(a + " needs a value");
-      return argv[++i];
-    };
-    if (a == "--records") {
-      s.records = static_cast<unsigned>(std::stoul(value()));
-      if (s.records < 2 || s.records > 10000) return Usage("--records: 2 to 10000");
-    } else if (a == "--idle-seconds") {
-      s.idle_seconds = static_cast<unsigned>(std::stoul(value()));
-      if (s.idle_seconds < 1 || s.idle_seconds > 60) return Usage("--idle-seconds: 1 to 60");
-    } else if (a == "--cli") {
-      s.cli = value();
-    } else if (a == "--sim") {
-      s.sim = value();
-    } else if (a == "--keep") {
+  for (const usage::Arg& a : scan.args) {
+    if (a.name == "--records") {
+      if (!ParseCount(a.value, 2, 10000, s.records)) return Usage("--records: '" + a.value + "' is not 2 to 10000");
+    } else if (a.name == "--idle-seconds") {
+      if (!ParseCount(a.value, 1, 60, s.idle_seconds)) return Usage("--idle-seconds: '" + a.value + "' is not 1 to 60");
+    } else if (a.name == "--cli") {
+      s.cli = a.value;
+    } else if (a.name == "--sim") {
+      s.sim = a.value;
+    } else if (a.name == "--keep") {
       s.keep = true;
-    } else {
-      return Usage(("unknown argument '" + a + "'").c_str());
     }
+  }
+  for (const auto& [option, path] : {std::pair<const char*, std::string>{"--cli", s.cli}, {"--sim", s.sim}}) {
+    if (::access(path.c_str(), X_OK) != 0)
+      return Usage(std::string(option) + " " + path + ": cannot be run: " + std::strerror(errno));
   }
   ::signal(SIGPIPE, SIG_IGN);
   WorkDir work(s.keep);
@@ -301,8 +327,6 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
   try {
     return Run(argc, argv);
-  } catch (const std::invalid_argument& e) {
-    return Usage(e.what());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vantrel-bench: %s\n", e.what());
     return 1;

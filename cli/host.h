@@ -28,4 +28,20 @@ std::string LastPortErrorCause();
 std::string Utf8(const std::wstring& text);
 std::wstring Wide(const char* utf8);
 
+// Whether stdout is a terminal that takes "\r" and ESC [ K, and its width in
+// columns (80 when it does not say).
+bool StdoutIsTerminal();
+int TerminalColumns();
+
+// Whether this user can open a port, found by opening it for reading and
+// writing (not as the controlling terminal, not waiting for a carrier) and
+// closing it again. The port is named as in the port box ("ttyACM0", "COM7")
+// or, here, by its path. When it cannot be opened: the cause and, where
+// there is one, what to do, in one sentence.
+struct OpenCheck {
+    bool opens = false;
+    std::string cause;
+};
+OpenCheck CheckPortOpens(const std::wstring& port);
+
 }  // namespace cli

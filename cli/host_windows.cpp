@@ -18,6 +18,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <type_traits>
 
 #include "cli/host.h"
 #include "cli/import_hook.h"
@@ -151,6 +152,18 @@ void WINAPI TraceNarrow(LPCSTR text) {
     WriteTrace(Encode(CP_UTF8, wide.data(), chars));
 }
 
+// ---------------------------------------------------------------- callback types
+
+// The system calls these through pointers of its own types, but they reach
+// it through casts to LONG_PTR and void*, which take any function. Each must
+// have the system's type exactly, calling convention included: in the 32-bit
+// build a function without WINAPI or CALLBACK is cdecl, and a call through
+// the system's stdcall pointer would leave the stack unbalanced.
+static_assert(std::is_same_v<decltype(&WatchedControlProc), WNDPROC>);
+static_assert(std::is_same_v<decltype(&AnsweredMessageBox), decltype(&MessageBoxW)>);
+static_assert(std::is_same_v<decltype(&TraceWide), decltype(&OutputDebugStringW)>);
+static_assert(std::is_same_v<decltype(&TraceNarrow), decltype(&OutputDebugStringA)>);
+
 // Replaces an import once; a second replacement would take our own function
 // for the system's.
 bool ReplaceOnce(const char* dll, const char* function, void* replacement, void** system) {
@@ -257,6 +270,34 @@ std::string LastPortErrorCause() { return PortErrorCause(GetLastError()); }
 
 std::string Utf8(const std::wstring& text) {
     return Encode(OutputCodePage(), text.data(), static_cast<int>(text.size()));
+}
+
+bool StdoutIsTerminal() {
+    // A console draws the progress line only once it takes VT sequences
+    // (Windows 10 and later); an older one gets the event lines.
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(out, &mode)) return false;
+    return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
+}
+
+int TerminalColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+        return info.srWindow.Right - info.srWindow.Left + 1;
+    return 80;
+}
+
+OpenCheck CheckPortOpens(const std::wstring& port) {
+    const std::wstring path = L"\\\\.\\" + port;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        return {true, ""};
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED) return {false, "in use: Windows lets one program at a time open a port"};
+    return {false, PortErrorCause(error)};
 }
 
 std::wstring Wide(const char* utf8) {

@@ -1,18 +1,26 @@
 // vantrel-cli: one upgrade run with the tool's own dialog, engine and serial
 // link, without a window. Production-line scripts rely on its output lines
-// and exit codes (see README).
-//
-//   vantrel-cli [--port TEXT] [--baud RATE] [--trace] [--list]
+// and exit codes (see README). The command line is in options.cpp, the
+// outputs in progress.cpp (lines, the progress line) and json.cpp, the port
+// listings in list.cpp.
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/VantrelDlg.h"
+#include "cli/escape.h"
+#include "cli/events.h"
 #include "cli/host.h"
+#include "cli/list.h"
+#include "cli/options.h"
 #include "common/state.h"
 #include "device/monitor.h"
 #include "engine/outcome.h"
@@ -21,58 +29,16 @@
 
 namespace {
 
-constexpr int kExitUsage = 2;
+constexpr int kExitNoOutput = 1;
 constexpr int kExitInterrupted = 130;
 // What fits the port path after its "\\\\.\\" prefix.
 constexpr size_t kMaxPortTextChars = kDevFileNameChars - 5;
 
-struct Options {
-    bool portGiven = false;
-    std::wstring port;
-    bool baudGiven = false;
-    std::wstring baud;
-    bool trace = false;
-    bool list = false;
-};
+using cli::Options;
 
 std::atomic<bool> g_interrupted{false};
 
 extern "C" void OnSignal(int) { g_interrupted = true; }
-
-int Usage(const char* why) {
-    std::fprintf(stderr, "vantrel-cli: %s\nusage: vantrel-cli [--port TEXT] [--baud RATE] [--trace] [--list]\n", why);
-    return kExitUsage;
-}
-
-bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--port" || a == "--baud") {
-            if (i + 1 >= argc) {
-                error = a + " needs a value";
-                return false;
-            }
-            if (a == "--port") {
-                o.portGiven = true;
-                o.port = cli::Wide(argv[++i]);
-            } else {
-                o.baudGiven = true;
-                o.baud = cli::Wide(argv[++i]);
-            }
-        } else if (a == "--trace") {
-            o.trace = true;
-        } else if (a == "--list") {
-            o.list = true;
-        } else if (a == "--help" || a == "-h") {
-            error = "help";
-            return false;
-        } else {
-            error = "unknown argument '" + a + "'";
-            return false;
-        }
-    }
-    return true;
-}
 
 struct ResultWord {
     const char* word;
@@ -97,15 +63,10 @@ ResultWord Describe(RunOutcome outcome) {
     return {"interrupted", kExitInterrupted};
 }
 
-void PrintLine(const char* tag, const std::wstring& text) {
-    std::printf("%s: %s\n", tag, cli::Utf8(text).c_str());
-    std::fflush(stdout);
-}
-
-// Prints the status lines as the window would show them.
+// Reports the status lines as the window would show them.
 class ControlWatcher {
 public:
-    explicit ControlWatcher(CVantrelDlg& dlg) : dlg_(dlg) {}
+    ControlWatcher(CVantrelDlg& dlg, cli::Events& events) : dlg_(dlg), events_(events) {}
 
     void StartRun() {
         rangeSeen_ = false;
@@ -117,11 +78,11 @@ public:
         if (message == WM_SETTEXT && control == dlg_.m_ConnectStatus.m_hWnd) {
             CString text;
             dlg_.m_ConnectStatus.GetWindowText(text);
-            PrintLine("connect", text);
+            events_.Text("connect", std::wstring(text));
         } else if (message == WM_SETTEXT && control == dlg_.m_ProgressStatus.m_hWnd) {
             CString text;
             dlg_.m_ProgressStatus.GetWindowText(text);
-            PrintLine("status", text);
+            events_.Text("status", std::wstring(text));
         } else if (control == dlg_.m_Progress.m_hWnd) {
             if (message == PBM_SETRANGE32) rangeSeen_ = true;
             // The position is reset before the run's range is set: wait for the range.
@@ -143,11 +104,11 @@ private:
         if (final ? pos == lastPos_ : percent == lastPercent_) return;
         lastPercent_ = percent;
         lastPos_ = pos;
-        std::printf("progress: %d/%d\n", pos, high);
-        std::fflush(stdout);
+        events_.Progress(pos, high);
     }
 
     CVantrelDlg& dlg_;
+    cli::Events& events_;
     bool rangeSeen_ = false;
     int lastPercent_ = -1;
     int lastPos_ = -1;
@@ -166,26 +127,17 @@ bool SelectBaud(CVantrelDlg& dlg, const std::wstring& rate) {
     return false;
 }
 
-void ListPorts(CVantrelDlg& dlg) {
-    for (int i = 0; i < dlg.m_Port.GetCount(); ++i) {
-        CString item;
-        dlg.m_Port.GetLBText(i, item);
-        PrintLine("port", item);
-    }
-    const UpgradeState& s = State();
-    PrintLine("terminal", s.g_DevicePresent ? PortShortName(s.g_DebugDevFileName) : L"none");
-}
-
 // Why the port failed to open, in plain words: the runner tries the same
 // open once more to learn the system's reason.
 void ExplainPortFailure(const Options& options) {
     if (options.portGiven && options.port.size() > kMaxPortTextChars) {
         std::fprintf(stderr, "vantrel-cli: cannot open %s: a port name has at most %d characters\n",
-                     cli::Utf8(options.port).c_str(), static_cast<int>(kMaxPortTextChars));
+                     cli::Utf8(cli::Printable(options.port)).c_str(), static_cast<int>(kMaxPortTextChars));
         return;
     }
     const std::wstring path = State().g_DebugDevFileName;
-    const std::string shown = cli::Utf8(PortShortName(path.c_str()));
+    // The name may come from the device (Auto Detect) or the command line.
+    const std::string shown = cli::Utf8(cli::Printable(PortShortName(path.c_str())));
     HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         std::fprintf(stderr, "vantrel-cli: cannot open %s: %s\n", shown.c_str(), cli::LastPortErrorCause().c_str());
@@ -196,20 +148,37 @@ void ExplainPortFailure(const Options& options) {
     }
 }
 
+// Why the script could not be played, naming the file.
+void ExplainScriptFailure(RunOutcome outcome) {
+    if (outcome == RunOutcome::NoScript) {
+        std::FILE* f = std::fopen("upgrader.asc", "rb");
+        if (f == nullptr) {
+            std::fprintf(stderr, "vantrel-cli: cannot read upgrader.asc in the current directory: %s\n", std::strerror(errno));
+        } else {
+            std::fclose(f);
+            std::fprintf(stderr, "vantrel-cli: upgrader.asc is not an upgrade script: it is empty or shorter than a script header\n");
+        }
+    } else if (outcome == RunOutcome::MalformedScript || outcome == RunOutcome::BadCommand) {
+        std::fprintf(stderr, "vantrel-cli: upgrader.asc is not a script the terminal can take: %s (--trace shows the record)\n",
+                     outcome == RunOutcome::BadCommand ? "a record has an unknown command" : "a record is damaged");
+    }
+}
+
+std::unique_ptr<cli::Events> MakeEvents(const Options& options) {
+    if (options.json) return cli::JsonEvents(stdout, [] { return std::chrono::system_clock::now(); });
+    if (cli::StdoutIsTerminal())
+        return cli::TerminalEvents(stdout, cli::TerminalColumns(), [] { return std::chrono::steady_clock::now(); },
+                                   cli::Utf8);
+    return cli::LineEvents(stdout, cli::Utf8);
+}
+
 class CliApp : public CWinApp {};
 
 }  // namespace
 
 int main(int argc, char** argv) {
     Options options;
-    std::string error;
-    if (!ParseOptions(argc, argv, options, error)) {
-        if (error == "help") {
-            std::printf("usage: vantrel-cli [--port TEXT] [--baud RATE] [--trace] [--list]\n");
-            return 0;
-        }
-        return Usage(error.c_str());
-    }
+    if (const std::optional<int> done = cli::ReadOptions(argc, argv, options)) return *done;
     if (options.trace) cli::TraceToStderr();
 
     CliApp app;
@@ -221,15 +190,18 @@ int main(int argc, char** argv) {
     }
 
     int exitCode = 0;
+    const std::unique_ptr<cli::Events> events = MakeEvents(options);
     if (options.list) {
-        ListPorts(dlg);
+        cli::ListPorts(dlg, *events);
+        if (options.verbose) cli::ListPortsVerbose(stdout, options.json, cli::CheckPortOpens, cli::Utf8);
     } else if (options.baudGiven && !SelectBaud(dlg, options.baud)) {
-        exitCode = Usage(("no line speed '" + cli::Utf8(options.baud) + "' (3686400 or 115200)").c_str());
+        exitCode = usage::UsageError(cli::CliProgram(),
+                                     "--baud: no line speed '" + cli::Utf8(options.baud) + "' (3686400 or 115200)");
     } else {
-        ControlWatcher watcher(dlg);
+        ControlWatcher watcher(dlg, *events);
         cli::WatchControls([&watcher](HWND control, UINT message) { watcher.OnChange(control, message); });
-        cli::AnswerMessageBoxes([](const std::wstring& text, UINT type) {
-            PrintLine("message", text);
+        cli::AnswerMessageBoxes([&events](const std::wstring& text, UINT type) {
+            events->Text("message", text);
             return (type & MB_TYPEMASK) == MB_YESNO ? IDNO : IDOK;
         });
         std::signal(SIGINT, OnSignal);
@@ -242,6 +214,7 @@ int main(int argc, char** argv) {
         // stops it as a confirmed "STOP?" would: port closed, run left.
         while (State().g_Upgrading) {
             cli::RunFor([] { return !State().g_Upgrading || g_interrupted.load(); }, 200);
+            events->Tick();
             if (g_interrupted && State().g_Upgrading) {
                 StopUpgradeTimer();
                 RunUpgradeEvent(UPG_EVENT_STOP);
@@ -249,10 +222,11 @@ int main(int argc, char** argv) {
         }
         watcher.Finish();
         const RunOutcome outcome = g_interrupted ? RunOutcome::Stopped : LastRunOutcome();
+        events->MakeWay();
         if (outcome == RunOutcome::PortOpenFailed) ExplainPortFailure(options);
+        ExplainScriptFailure(outcome);
         const ResultWord result = Describe(outcome);
-        std::printf("result: %s\n", result.word);
-        std::fflush(stdout);
+        events->Result(result.word, result.exitCode);
         exitCode = result.exitCode;
         cli::WatchControls(nullptr);
     }
@@ -260,6 +234,12 @@ int main(int argc, char** argv) {
     AppUninit();
     dlg.DestroyWindow();
     AfxSetMainWnd(nullptr);
+    // Output that could not be written (a full disk, a closed pipe) is a
+    // failure even after a successful run: whoever reads it got nothing.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "vantrel-cli: cannot write to stdout: %s\n", std::strerror(errno));
+        if (exitCode == 0) exitCode = kExitNoOutput;
+    }
     std::fflush(nullptr);
     // A worker may still be between its last pass and its end: leave without
     // running static destructors under it.

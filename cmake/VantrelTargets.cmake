@@ -38,8 +38,10 @@ endif()
 
 # The windowed tool.
 if(TARGET vantrel_platform_qt)
-  add_executable(Vantrel $<TARGET_OBJECTS:vantrel_app_object> $<TARGET_OBJECTS:vantrel_framework_entry>)
-  target_link_libraries(Vantrel PRIVATE vantrel_core vantrel_platform_qt)
+  add_executable(Vantrel $<TARGET_OBJECTS:vantrel_app_object> $<TARGET_OBJECTS:vantrel_framework_entry>
+    $<TARGET_OBJECTS:vantrel_window_options>)
+  target_link_libraries(Vantrel PRIVATE vantrel_core vantrel_platform_qt vantrel_usage)
+  vantrel_man_page(Vantrel)
 endif()
 
 # vantrel_link_platform(<target> [COMM lib] [UI lib] [SETUPAPI lib])

@@ -52,9 +52,8 @@ const wchar_t* AsText(const std::unique_ptr<BYTE[]>& property) {
     return reinterpret_cast<const wchar_t*>(property.get());
 }
 
-// The port name inside a friendly name: the text strictly between the "(" of
-// the first opener and the first ")" anywhere, when that ")" comes after the
-// opener. Case-sensitive. Returns false when the name has none.
+}  // namespace
+
 bool PortNameOf(const wchar_t* friendlyName, const wchar_t** name, size_t* length) {
     const wchar_t* opening = std::wcsstr(friendlyName, PLATFORM_PORT_NAME_OPENER);
     const wchar_t* closing = std::wcschr(friendlyName, L')');
@@ -72,6 +71,8 @@ bool MatchesRow(const wchar_t* firstHardwareId, const DeviceIdEntry& row) {
         return false;
     return row.mi[0] == L'\0' || std::wcsstr(firstHardwareId, row.mi) != nullptr;
 }
+
+namespace {
 
 // The instance part of a USB device's instance ID: everything after the
 // enumerator and the device ID ("USB\VID_0483&PID_5740\<this>"), empty

@@ -25,6 +25,15 @@ struct DeviceIdEntry {
 constexpr int kDeviceIdRows = 2;
 extern const DeviceIdEntry g_DeviceIdTable[kDeviceIdRows];
 
+// The port name inside a friendly name: the text strictly between the "(" of
+// the first opener and the first ")" anywhere, when that ")" comes after the
+// opener. Case-sensitive. Returns false when the name has none.
+bool PortNameOf(const wchar_t* friendlyName, const wchar_t** name, size_t* length);
+
+// Whether a device's first hardware ID contains the row's VID, PID and (when
+// the row names one) MI text. Case-sensitive, as Windows writes the IDs.
+bool MatchesRow(const wchar_t* firstHardwareId, const DeviceIdEntry& row);
+
 // Port name list: names one after another, each zero-terminated, closed by
 // an empty string. Names and terminators take at most 255 characters.
 constexpr int kPortListChars = 256;

@@ -153,31 +153,31 @@ TEST_F(PortCacheTest, UnchangedTreeIsListedOnceForManySets) {
     }
     EXPECT_EQ(posix::SysfsFullScanCount(), scans);
     ASSERT_EQ(first.size(), 1u);
-    EXPECT_EQ(first[0].friendlyName, L"Pad (ttyACM0)");
+    EXPECT_EQ(first[0].friendlyName, L"USB Serial Device (ttyACM0)");
 }
 
 TEST_F(PortCacheTest, RemovalAndArrivalBetweenTwoSetsAreBothSeen) {
     const std::string leaving = AddUsbPort("1-1", "0483", "5740", "Pad", "ttyACM0");
     AddUsbPort("1-2", "0403", "6001", "Adapter", "ttyUSB0");
-    ASSERT_EQ(Ports(), (std::vector<Listed>{{L"Pad (ttyACM0)", L"USB\\VID_0483&PID_5740&REV_0100"},
-                                            {L"Adapter (ttyUSB0)", L"USB\\VID_0403&PID_6001&REV_0100"}}));
+    ASSERT_EQ(Ports(), (std::vector<Listed>{{L"USB Serial Device (ttyACM0)", L"USB\\VID_0483&PID_5740&REV_0100"},
+                                            {L"USB Serial Device (ttyUSB0)", L"USB\\VID_0403&PID_6001&REV_0100"}}));
     Remove(leaving);
     AddUsbPort("1-3", "03eb", "6133", "Terminal", "ttyACM1");
-    EXPECT_EQ(Ports(), (std::vector<Listed>{{L"Terminal (ttyACM1)", L"USB\\VID_03EB&PID_6133&REV_0100"},
-                                            {L"Adapter (ttyUSB0)", L"USB\\VID_0403&PID_6001&REV_0100"}}));
+    EXPECT_EQ(Ports(), (std::vector<Listed>{{L"USB Serial Device (ttyACM1)", L"USB\\VID_03EB&PID_6133&REV_0100"},
+                                            {L"USB Serial Device (ttyUSB0)", L"USB\\VID_0403&PID_6001&REV_0100"}}));
 }
 
 TEST_F(PortCacheTest, PortNameTakenOverByAnotherDeviceIsSeen) {
     // Unplugging one device and plugging another between two polls gives
     // the same entry names; only the entries' identity differs.
     const std::string first = AddUsbPort("1-1", "0483", "5740", "Pad", "ttyACM0");
-    ASSERT_EQ(Ports(), (std::vector<Listed>{{L"Pad (ttyACM0)", L"USB\\VID_0483&PID_5740&REV_0100"}}));
+    ASSERT_EQ(Ports(), (std::vector<Listed>{{L"USB Serial Device (ttyACM0)", L"USB\\VID_0483&PID_5740&REV_0100"}}));
     Remove(first);
     Remove("/sys/devices/1-1");
     // umockdev keeps the removed device's bus link, so the newcomer sits on
     // another USB port; the tty name is what matters.
     AddUsbPort("1-4", "03eb", "6133", "Terminal", "ttyACM0");
-    EXPECT_EQ(Ports(), (std::vector<Listed>{{L"Terminal (ttyACM0)", L"USB\\VID_03EB&PID_6133&REV_0100"}}));
+    EXPECT_EQ(Ports(), (std::vector<Listed>{{L"USB Serial Device (ttyACM0)", L"USB\\VID_03EB&PID_6133&REV_0100"}}));
 }
 
 TEST_F(PortCacheTest, DeviceLinkMadeAfterTheClassEntryIsSeen) {
@@ -204,7 +204,7 @@ TEST_F(PortCacheTest, SetTakenBeforeAChangeKeepsItsPorts) {
     DeviceSet before = OpenPorts();
     Remove(port);
     EXPECT_TRUE(Ports().empty());
-    EXPECT_EQ(Members(before), (std::vector<Listed>{{L"Pad (ttyACM0)", L"USB\\VID_0483&PID_5740&REV_0100"}}));
+    EXPECT_EQ(Members(before), (std::vector<Listed>{{L"USB Serial Device (ttyACM0)", L"USB\\VID_0483&PID_5740&REV_0100"}}));
 }
 
 TEST_F(PortCacheTest, TerminalLookupFollowsPlugAndUnplug) {
@@ -228,7 +228,7 @@ TEST_F(PortCacheTest, ANewTreeIsListedAfresh) {
     ASSERT_NE(testbed_, nullptr);
     root_ = GText(umockdev_testbed_get_root_dir(testbed_)).get();
     AddUsbPort("1-1", "0403", "6001", "Adapter", "ttyACM0");
-    EXPECT_EQ(Ports(), (std::vector<Listed>{{L"Adapter (ttyACM0)", L"USB\\VID_0403&PID_6001&REV_0100"}}));
+    EXPECT_EQ(Ports(), (std::vector<Listed>{{L"USB Serial Device (ttyACM0)", L"USB\\VID_0403&PID_6001&REV_0100"}}));
 }
 
 TEST_F(PortCacheTest, ConsoleNameOutsideTheVirtualTreeIsRechecked) {

@@ -40,7 +40,8 @@ void BuildTestbed(UMockdevTestbed* testbed) {
         const std::string usbName = "1-" + std::to_string(i + 1);
         gchar* usb = umockdev_testbed_add_device(testbed, "usb", usbName.c_str(), nullptr, "idVendor", i == 7 ? "03eb" : "1234",
                                                  "idProduct", i == 7 ? "6133" : "0001", "bcdDevice", "0100", "bDeviceClass",
-                                                 "ef", "bNumInterfaces", " 2", "product", "Bench Port", nullptr, nullptr);
+                                                 "ef", "bDeviceSubClass", "02", "bDeviceProtocol", "01", "bNumInterfaces",
+                                                 " 2", "bNumConfigurations", "1", "product", "Bench Port", nullptr, nullptr);
         gchar* itf = umockdev_testbed_add_device(testbed, "usb", (usbName + ":1.0").c_str(), usb, "bInterfaceNumber", "00",
                                                  nullptr, nullptr);
         const std::string ttyName = "ttyACM" + std::to_string(i);

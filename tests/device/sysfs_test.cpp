@@ -53,8 +53,9 @@ protected:
 
         const std::string terminal = Add("usb", "1-1", "", {{"idVendor", "03eb"}, {"idProduct", "6133"},
                                                             {"bcdDevice", "0100"}, {"bDeviceClass", "ef"},
-                                                            {"bNumInterfaces", " 3"}, {"product", "POS Terminal"},
-                                                            {"serial", " SN\"1\n\x1b[2J "}});
+                                                            {"bDeviceSubClass", "02"}, {"bDeviceProtocol", "01"},
+                                                            {"bNumInterfaces", " 3"}, {"bNumConfigurations", "1"},
+                                                            {"product", "POS Terminal"}, {"serial", " SN\"1\n\x1b[2J "}});
         const std::string mi0 = Add("usb", "1-1:1.0", terminal, {{"bInterfaceNumber", "00"}});
         Add("usb", "1-1:1.1", terminal, {{"bInterfaceNumber", "01"}});
         const std::string mi2 = Add("usb", "1-1:1.2", terminal, {{"bInterfaceNumber", "02"}});
@@ -68,7 +69,9 @@ protected:
         const std::string ftdi = Add("usb", "1-3", "", {{"idVendor", "0403"}, {"idProduct", "6001"}, {"bcdDevice", "0600"},
                                                         {"bDeviceClass", "00"}, {"bNumInterfaces", " 1"},
                                                         {"product", "FT232R USB UART"}});
-        const std::string serialPort = Add("usb-serial", "ttyUSB0", Add("usb", "1-3:1.0", ftdi, {{"bInterfaceNumber", "00"}}), {});
+        const std::string ftdiInterface = Add("usb", "1-3:1.0", ftdi, {{"bInterfaceNumber", "00"}});
+        Link(ftdiInterface + "/driver", "../../../bus/usb/drivers/ftdi_sio");
+        const std::string serialPort = Add("usb-serial", "ttyUSB0", ftdiInterface, {});
         Link(serialPort + "/driver", "../../../../bus/usb-serial/drivers/ftdi_sio");
         AddTty("ttyUSB0", serialPort);
 
@@ -172,7 +175,8 @@ TEST_F(SysfsPortsTest, CompositeTerminalPortsCarryTheirInterfaceNumber) {
               (std::vector<std::wstring>{L"USB\\VID_03EB&PID_6133&REV_0100&MI_00", L"USB\\VID_03EB&PID_6133&MI_00"}));
     EXPECT_EQ(mi2->hardwareIds,
               (std::vector<std::wstring>{L"USB\\VID_03EB&PID_6133&REV_0100&MI_02", L"USB\\VID_03EB&PID_6133&MI_02"}));
-    EXPECT_EQ(mi0->friendlyName, L"POS Terminal (ttyACM0)");
+    // The device's own product string is not part of the name.
+    EXPECT_EQ(mi0->friendlyName, L"USB Serial Device (ttyACM0)");
 }
 
 TEST_F(SysfsPortsTest, SingleFunctionDevicesHaveNoInterfaceNumber) {
@@ -183,8 +187,9 @@ TEST_F(SysfsPortsTest, SingleFunctionDevicesHaveNoInterfaceNumber) {
     // A CDC device (class 02) is one function even with two interfaces.
     EXPECT_EQ(pad->hardwareIds, (std::vector<std::wstring>{L"USB\\VID_0483&PID_5740&REV_0200", L"USB\\VID_0483&PID_5740"}));
     EXPECT_EQ(pad->friendlyName, L"USB Serial Device (ttyACM10)");
-    EXPECT_EQ(ftdi->hardwareIds, (std::vector<std::wstring>{L"USB\\VID_0403&PID_6001&REV_0600", L"USB\\VID_0403&PID_6001"}));
-    EXPECT_EQ(ftdi->friendlyName, L"FT232R USB UART (ttyUSB0)");
+    // FTDI's driver puts its ports on a bus of its own.
+    EXPECT_EQ(ftdi->hardwareIds, std::vector<std::wstring>{L"FTDIBUS\\COMPORT&VID_0403&PID_6001"});
+    EXPECT_EQ(ftdi->friendlyName, L"USB Serial Port (ttyUSB0)");
 }
 
 TEST_F(SysfsPortsTest, OnBoardPortsGetTheirBusIds) {
@@ -194,7 +199,8 @@ TEST_F(SysfsPortsTest, OnBoardPortsGetTheirBusIds) {
     ASSERT_TRUE(platformPort && pnpPort);
     EXPECT_EQ(platformPort->hardwareIds, std::vector<std::wstring>{L"PLATFORM\\serial8250"});
     EXPECT_EQ(platformPort->friendlyName, L"Communications Port (ttyS1)");
-    EXPECT_EQ(pnpPort->hardwareIds, std::vector<std::wstring>{L"PNP0501"});
+    EXPECT_EQ(pnpPort->hardwareIds,
+              (std::vector<std::wstring>{L"ACPI\\VEN_PNP&DEV_0501", L"ACPI\\PNP0501", L"*PNP0501"}));
 }
 
 TEST_F(SysfsPortsTest, RowZeroFindsOnlyTheInterfaceZeroPort) {
@@ -251,7 +257,7 @@ TEST_F(SysfsPortsTest, PropertySizesAndErrorsFollowTheDeviceSetupContract) {
     DWORD required = 0, type = 0;
     EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyW(set, &data, SPDRP_FRIENDLYNAME, &type, nullptr, 0, &required));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    const std::wstring expected = L"POS Terminal (ttyACM0)";
+    const std::wstring expected = L"USB Serial Device (ttyACM0)";
     EXPECT_EQ(required, (expected.size() + 1) * sizeof(wchar_t));
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     std::vector<BYTE> small(required - 1);

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "cli/host.h"
@@ -76,12 +77,16 @@ TEST(HostTrace, SecondCallKeepsOneCopyOfEachLine) {
     EXPECT_EQ(capture.Take(), "AppInit\r\n");
 }
 
-TEST(ImportHook, FunctionNotImportedIsLeftAlone) {
-    EXPECT_EQ(cli::ReplaceImport("kernel32.dll", "NoSuchFunctionAnywhere", reinterpret_cast<void*>(&Sleep)), nullptr);
-    EXPECT_EQ(cli::ReplaceImport("nosuch.dll", "Sleep", reinterpret_cast<void*>(&Sleep)), nullptr);
-}
-
 DWORD WINAPI FixedTickCount() { return 4242; }
+// It goes into the import table as void*: the type, stdcall included, is
+// checked here.
+static_assert(std::is_same_v<decltype(&FixedTickCount), decltype(&GetTickCount)>);
+
+TEST(ImportHook, FunctionNotImportedIsLeftAlone) {
+    EXPECT_EQ(cli::ReplaceImport("kernel32.dll", "NoSuchFunctionAnywhere", reinterpret_cast<void*>(&FixedTickCount)),
+              nullptr);
+    EXPECT_EQ(cli::ReplaceImport("nosuch.dll", "GetTickCount", reinterpret_cast<void*>(&FixedTickCount)), nullptr);
+}
 
 // A call through the import table each time: within one function the
 // compiler may load an import's address once and keep it.

@@ -8,43 +8,72 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "tools/script/description.h"
 #include "tools/script/inspect.h"
 #include "tools/script_format.h"
+#include "tools/usage/program.h"
 
 namespace {
 
-int Usage() {
-  std::cerr << "usage: vantrel-script list FILE\n"
-               "       vantrel-script validate FILE\n"
-               "       vantrel-script estimate FILE --baud RATE\n"
-               "       vantrel-script build DESCRIPTION OUT\n";
-  return 2;
+const usage::Program& ScriptProgram() {
+  static const usage::Program program{
+      "vantrel-script",
+      "list, validate, estimate and build upgrade scripts",
+      {"list FILE", "validate FILE", "estimate FILE --baud RATE", "build DESCRIPTION OUT"},
+      "list prints each record of an upgrade script; validate checks its structure and says what is damaged; "
+      "estimate gives the time a run takes at a line speed (the fixed waits and the transfer, 8N1); build "
+      "makes a script from a description, one record per line, for testing the upgrader against vantrel-sim.",
+      {
+          {"--baud", "RATE", "estimate: the line speed in baud, a positive number."},
+      },
+      {
+          {"0", "success"},
+          {"1", "the script is damaged (list, validate, estimate)"},
+          {"2", "usage, or a file that cannot be read or written, or a description with a mistake"},
+      },
+      {},
+      true,
+  };
+  return program;
 }
 
-int Run(int argc, char** argv) {
-  if (argc < 3) return Usage();
-  const std::string verb = argv[1];
-  const std::string file = argv[2];
+int Usage(const std::string& why) { return usage::UsageError(ScriptProgram(), why); }
 
-  if (verb == "list" && argc == 3) {
-    const auto data = tools::ReadFileBytes(file);
-    return tools::ListScript(data, std::cout) ? 0 : 1;
+int Run(int argc, char** argv) {
+  const usage::Scan scan = usage::ScanArguments(ScriptProgram(), argc, argv);
+  if (scan.action != usage::Action::kRun) return usage::Finish(ScriptProgram(), scan);
+  std::vector<std::string> words;
+  std::string rate;
+  for (const usage::Arg& a : scan.args) {
+    if (a.name.empty())
+      words.push_back(a.value);
+    else if (a.name == "--baud")
+      rate = a.value;
   }
-  if (verb == "validate" && argc == 3) {
-    const auto data = tools::ReadFileBytes(file);
+  if (words.empty()) return Usage("no verb: list, validate, estimate or build");
+  const std::string verb = words[0];
+  const auto arity = [&](size_t operands, const char* form) -> int {
+    if (words.size() != operands + 1) return Usage(verb + " takes " + form);
+    if (verb != "estimate" && !rate.empty()) return Usage("--baud goes with estimate only");
+    return 0;
+  };
+
+  if (verb == "list" || verb == "validate") {
+    if (const int bad = arity(1, "one FILE")) return bad;
+    const auto data = tools::ReadFileBytes(words[1]);
+    if (verb == "list") return tools::ListScript(data, std::cout) ? 0 : 1;
     return tools::ValidateScript(data, std::cout) ? 0 : 1;
   }
-  if (verb == "estimate" && argc == 5 && std::string(argv[3]) == "--baud") {
-    const std::string rate = argv[4];
+  if (verb == "estimate") {
+    if (const int bad = arity(1, "FILE --baud RATE")) return bad;
+    if (rate.empty()) return Usage("estimate needs --baud RATE");
     unsigned baud = 0;
     auto [ptr, ec] = std::from_chars(rate.data(), rate.data() + rate.size(), baud);
-    if (ec != std::errc() || ptr != rate.data() + rate.size() || baud == 0) {
-      std::cerr << "vantrel-script: baud rate '" << rate << "' is not a positive number\n";
-      return 2;
-    }
-    const auto data = tools::ReadFileBytes(file);
+    if (ec != std::errc() || ptr != rate.data() + rate.size() || baud == 0)
+      return Usage("--baud: '" + rate + "' is not a positive number");
+    const auto data = tools::ReadFileBytes(words[1]);
     const auto e = tools::EstimateRunTime(data, baud);
     char line[256];
     std::snprintf(line, sizeof line,
@@ -58,13 +87,21 @@ int Run(int argc, char** argv) {
     for (const auto& p : script.problems) std::cout << "warning: " << p.message << '\n';
     return script.sound() ? 0 : 1;
   }
-  if (verb == "build" && argc == 4) {
-    const auto text = tools::ReadFileBytes(file);
-    const auto bytes = tools::BuildScript(std::string(text.begin(), text.end()));
-    tools::WriteFileBytes(argv[3], bytes);
+  if (verb == "build") {
+    if (const int bad = arity(2, "DESCRIPTION OUT")) return bad;
+    const auto text = tools::ReadFileBytes(words[1]);
+    std::vector<std::uint8_t> bytes;
+    try {
+      bytes = tools::BuildScript(std::string(text.begin(), text.end()));
+    } catch (const std::exception& e) {
+      // The description's mistakes give a line number: name the file too.
+      std::cerr << "vantrel-script: " << words[1] << ": " << e.what() << '\n';
+      return 2;
+    }
+    tools::WriteFileBytes(words[2], bytes);
     return 0;
   }
-  return Usage();
+  return Usage("unknown verb '" + verb + "': list, validate, estimate or build");
 }
 
 }  // namespace

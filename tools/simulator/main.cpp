@@ -12,70 +12,94 @@
 #include "tools/script_format.h"
 #include "tools/simulator/fault.h"
 #include "tools/simulator/terminal.h"
+#include "tools/usage/program.h"
 
 namespace {
 
 using namespace tools::sim;
 
-int Usage(const std::string& why) {
-  if (!why.empty()) std::cerr << "vantrel-sim: " << why << '\n';
-  std::cerr << "usage: vantrel-sim --script FILE [--link PATH] [--fault IDX:KIND[:ARG]]...\n"
-               "                   [--wait-reply-ms MS] [--idle-timeout-s S] [--expect-unplug]\n"
-               "                   [--timing FILE] [--quiet]\n"
-               "faults: noreply status:XX byte3:XX split:K:GAPMS extra:N short:N garbage:N\n"
-               "        delay:MS unplug replug:PATH noise-during-delay:N\n";
-  return kExitSetup;
+const usage::Program& SimProgram() {
+  static const usage::Program program{
+      "vantrel-sim",
+      "a simulated terminal on a pty that plays an upgrade script and can commit faults",
+      {"--script FILE [--link PATH] [--fault IDX:KIND[:ARG]]... [--wait-reply-ms MS] [--idle-timeout-s S] "
+       "[--expect-unplug] [--timing FILE] [--quiet]"},
+      "Opens a pseudo terminal, prints \"port: /dev/pts/N\" and answers on it as a terminal would while the "
+      "upgrader (vantrel-cli, the window, or a test) plays the script to it as its serial port. At the end it "
+      "prints \"sim: records=N payload_bytes=N mismatches=N faults=N\".\n\n"
+      "A damaged script is played anyway, with a warning per problem: the terminal stops where the upgrader "
+      "would, which is how the upgrader's handling of damaged scripts is tested.",
+      {
+          {"--script", "FILE", "The upgrade script to play (required)."},
+          {"--link", "PATH", "Also make PATH a symbolic link to the pty."},
+          {"--fault", "IDX:KIND[:ARG]",
+           "Commit a fault at record IDX (from 0); may be repeated. KIND is one of noreply, status:XX, byte3:XX, "
+           "split:K:GAPMS, extra:N, short:N, garbage:N, delay:MS, unplug, replug:PATH, noise-during-delay:N."},
+          {"--wait-reply-ms", "MS", "Wait MS milliseconds before each reply (0 to 600000)."},
+          {"--idle-timeout-s", "S", "Give up when the upgrader is silent for S seconds (1 to 86400)."},
+          {"--expect-unplug", "", "An unplug fault ends the run as expected (exit 0, not 4)."},
+          {"--timing", "FILE", "Write each record's timing to FILE."},
+          {"--quiet", "", "Print only the port line and the summary."},
+      },
+      {
+          {"0", "the run was complete and every payload matched"},
+          {"1", "the run was complete but a payload differed from the script"},
+          {"2", "usage, an unreadable script, a fault that does not fit, or pty trouble"},
+          {"3", "the upgrader left early, the idle timeout passed, or SIGINT/SIGTERM"},
+          {"4", "an unplug fault without --expect-unplug"},
+      },
+      {},
+  };
+  return program;
 }
 
-bool ParseUnsigned(const char* text, unsigned max, unsigned& out) {
-  const char* end = text + std::strlen(text);
-  auto [ptr, ec] = std::from_chars(text, end, out);
-  return *text && ec == std::errc() && ptr == end && out <= max;
+int Usage(const std::string& why) { return usage::UsageError(SimProgram(), why); }
+
+bool ParseUnsigned(const std::string& text, unsigned max, unsigned& out) {
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return !text.empty() && ec == std::errc() && ptr == text.data() + text.size() && out <= max;
 }
 
 void OnSignal(int) { RequestStop(); }
 
 int Run(int argc, char** argv) {
+  const usage::Scan scan = usage::ScanArguments(SimProgram(), argc, argv);
+  if (scan.action != usage::Action::kRun) return usage::Finish(SimProgram(), scan);
   Options options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&]() -> const char* {
-      if (i + 1 >= argc) return nullptr;
-      return argv[++i];
-    };
-    if (arg == "--quiet") {
+  for (const usage::Arg& a : scan.args) {
+    const std::string& v = a.value;
+    if (a.name == "--quiet") {
       options.quiet = true;
-    } else if (arg == "--expect-unplug") {
+    } else if (a.name == "--expect-unplug") {
       options.expect_unplug = true;
-    } else if (arg == "--script" || arg == "--link" || arg == "--fault" ||
-               arg == "--wait-reply-ms" || arg == "--idle-timeout-s" || arg == "--timing") {
-      const char* v = value();
-      if (!v) return Usage(arg + " needs a value");
-      if (arg == "--script") {
-        options.script_path = v;
-      } else if (arg == "--timing") {
-        options.timing_path = v;
-      } else if (arg == "--link") {
-        options.link_path = v;
-      } else if (arg == "--fault") {
-        try {
-          options.faults.push_back(ParseFault(v));
-        } catch (const std::invalid_argument& e) {
-          return Usage(e.what());
-        }
-      } else if (arg == "--wait-reply-ms") {
-        if (!ParseUnsigned(v, 600000, options.wait_reply_ms)) return Usage("bad --wait-reply-ms");
-      } else if (!ParseUnsigned(v, 86400, options.idle_timeout_s) || options.idle_timeout_s == 0) {
-        return Usage("bad --idle-timeout-s");
+    } else if (a.name == "--script") {
+      options.script_path = v;
+    } else if (a.name == "--timing") {
+      options.timing_path = v;
+    } else if (a.name == "--link") {
+      options.link_path = v;
+    } else if (a.name == "--fault") {
+      try {
+        options.faults.push_back(ParseFault(v));
+      } catch (const std::invalid_argument& e) {
+        return Usage(std::string("--fault: ") + e.what());
       }
-    } else {
-      return Usage("unknown argument '" + arg + "'");
+    } else if (a.name == "--wait-reply-ms") {
+      if (!ParseUnsigned(v, 600000, options.wait_reply_ms)) return Usage("--wait-reply-ms: '" + v + "' is not 0 to 600000");
+    } else if (a.name == "--idle-timeout-s") {
+      if (!ParseUnsigned(v, 86400, options.idle_timeout_s) || options.idle_timeout_s == 0)
+        return Usage("--idle-timeout-s: '" + v + "' is not 1 to 86400");
     }
   }
   if (options.script_path.empty()) return Usage("--script is required");
 
   const auto data = tools::ReadFileBytes(options.script_path);
   const auto script = tools::ParseScript(data);
+  if (script.records.empty()) {
+    std::cerr << "vantrel-sim: " << options.script_path << ": not an upgrade script: no record in it"
+              << (script.problems.empty() ? "" : " (" + script.problems.front().message + ")") << '\n';
+    return kExitSetup;
+  }
   for (const auto& p : script.problems) {
     // Played anyway: damaged scripts are how the upgrader's handling of
     // them gets tested. The terminal stops where the upgrader would.

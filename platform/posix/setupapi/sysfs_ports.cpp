@@ -4,25 +4,41 @@
 // (umockdev) can stand in for real hardware.
 //
 // A port is an entry of /sys/class/tty with a "device" link behind it; the
-// virtual consoles and pseudo terminals have none. On-board 8250 ports
-// without a UART (type 0, PORT_UNKNOWN) are registered by the kernel for
-// every legacy I/O address whether or not anything is there, so they are
-// left out.
+// virtual consoles and pseudo terminals have none. 8250 ports without a
+// UART (type 0, PORT_UNKNOWN) are left out: the kernel registers one for
+// every legacy I/O address whether or not anything is there, and keeps PNP
+// and PCI entries whose chip did not answer.
 //
-// Hardware IDs:
+// Hardware IDs, as the driver Windows installs for the hardware reports
+// them for its port:
 // - USB: "USB\VID_xxxx&PID_xxxx&REV_xxxx" then "USB\VID_xxxx&PID_xxxx",
-//   upper-case hex; a composite device (device class 00 or EF with more
-//   than one interface) appends "&MI_xx" with the tty's interface number to
-//   both, as the Windows composite driver names its children.
-// - a PNP device (its sysfs node has an "id" attribute): that ID, "PNP0501".
+//   upper-case hex. A composite device appends "&MI_xx" to both: Windows
+//   splits a device into functions when its class is 00, or EF/02/01 (it
+//   carries interface association descriptors), it has more than one
+//   interface and a single configuration; a function is named for its first
+//   interface. A CDC device (class 02) is one function and has no MI_.
+// - an FTDI adapter: "FTDIBUS\COMPORT&VID_xxxx&PID_xxxx" only. FTDI's driver
+//   puts the port on a bus of its own, under the USB function, whatever the
+//   chip's interface.
+// - a PNP device (its sysfs node has an "id" attribute): "ACPI\VEN_PNP&DEV_0501",
+//   "ACPI\PNP0501", "*PNP0501".
 // - anything else: "<BUS>\<driver>", the upper-cased bus and the driver
 //   name, "PLATFORM\serial8250".
 // Instance IDs: "<device ID>\<USB serial number>" for a USB device, the
 // serial number read whole from its "serial" attribute (it is the device's
 // own text, so nothing in it is trimmed but the kernel's closing newline);
 // without one, and for interfaces and other ports, "&" and the sysfs name.
-// Friendly names: the USB product string, else "USB Serial Device" for USB
-// and "Communications Port" otherwise, followed by " (" + name + ")".
+// Friendly names: the name the Windows driver for that hardware gives its
+// ports ("USB Serial Device" for a CDC port, "USB Serial Port" for FTDI,
+// "Communications Port" on board), followed by " (" + name + ")". The
+// device's own product string is never part of it: Windows does not use it
+// either, and a device may put anything there; a ")" in it would come
+// before the port name, which then could not be found.
+//
+// Since Linux 6.5 the serial core puts a controller and a port device (bus
+// serial-base, drivers "ctrl" and "port") between a UART and its tty:
+// .../pnp0/00:05/00:05:0/00:05:0.0/tty/ttyS0. They say nothing about the
+// hardware; the UART is described by the first device above them.
 //
 // A scan also notes what it decided on that can change under an unchanged
 // class entry (see port_cache.cpp for why the rest cannot): whether a
@@ -290,43 +306,120 @@ bool FindUsbParents(PortReader& reader, const std::string& deviceDir, UsbIdentit
     return false;
 }
 
+// What the Windows driver for the hardware behind each Linux driver calls a
+// port. Linux driver names are those of the USB interface: ch341, not the
+// port's ch341-uart.
+struct PortDescription {
+    const char* driver;
+    const wchar_t* text;
+};
+constexpr PortDescription kUsbPortDescriptions[] = {
+    {"cdc_acm", L"USB Serial Device"},  // usbser.sys, Windows 10 and later
+    {"ftdi_sio", L"USB Serial Port"},
+    {"cp210x", L"Silicon Labs CP210x USB to UART Bridge"},
+    {"ch341", L"USB-SERIAL CH340"},
+    {"pl2303", L"Prolific USB-to-Serial Comm Port"},
+};
+// A USB port of any other driver, or of an interface without one.
+constexpr wchar_t kUsbPortDescription[] = L"USB Serial Device";
+constexpr wchar_t kBoardPortDescription[] = L"Communications Port";
+
+const wchar_t* UsbPortDescription(const std::string& driver) {
+    for (const auto& entry : kUsbPortDescriptions)
+        if (driver == entry.driver)
+            return entry.text;
+    return kUsbPortDescription;
+}
+
+std::string DriverOf(PortReader& reader, const std::string& dir) {
+    std::string link;
+    return reader.Link(dir + "/driver", &link) ? BaseName(link) : "";
+}
+
 void DescribeUsb(PortReader& reader, const UsbIdentity& usb, SysfsPort* port) {
-    unsigned long vid = 0, pid = 0, rev = 0, deviceClass = 0, interfaces = 1, number = 0;
+    unsigned long vid = 0, pid = 0, rev = 0, deviceClass = 0, subClass = 0, protocol = 0;
+    unsigned long interfaces = 1, configurations = 1, number = 0;
     reader.Hex(usb.deviceDir, "idVendor", &vid);
     reader.Hex(usb.deviceDir, "idProduct", &pid);
     reader.Hex(usb.deviceDir, "bcdDevice", &rev);
     reader.Hex(usb.deviceDir, "bDeviceClass", &deviceClass);
+    reader.Hex(usb.deviceDir, "bDeviceSubClass", &subClass);
+    reader.Hex(usb.deviceDir, "bDeviceProtocol", &protocol);
     reader.Decimal(usb.deviceDir, "bNumInterfaces", &interfaces);
-    const bool composite = (deviceClass == 0x00 || deviceClass == 0xEF) && interfaces > 1 && !usb.interfaceDir.empty() &&
-                           reader.Hex(usb.interfaceDir, "bInterfaceNumber", &number);
-    const std::wstring identity = L"USB\\VID_" + Hex(vid, 4) + L"&PID_" + Hex(pid, 4);
-    const std::wstring mi = composite ? L"&MI_" + Hex(number, 2) : L"";
-    port->hardwareIds = {identity + L"&REV_" + Hex(rev, 4) + mi, identity + mi};
-    std::string product;
-    const bool named = reader.Attribute(usb.deviceDir, "product", &product) && !product.empty();
-    port->friendlyName = named ? Widen(product) : L"USB Serial Device";
+    reader.Decimal(usb.deviceDir, "bNumConfigurations", &configurations);
+    const bool associations = deviceClass == 0xEF && subClass == 0x02 && protocol == 0x01;
+    // The function's first interface: the one the association names when
+    // there is one (the kernel shows it on each of its interfaces), else
+    // the tty's own.
+    const bool composite = (deviceClass == 0x00 || associations) && interfaces > 1 && configurations == 1 &&
+                           !usb.interfaceDir.empty() &&
+                           (reader.Hex(usb.interfaceDir, "iad_bFirstInterface", &number) ||
+                            reader.Hex(usb.interfaceDir, "bInterfaceNumber", &number));
+    const std::string driver = usb.interfaceDir.empty() ? "" : DriverOf(reader, usb.interfaceDir);
+    const std::wstring identity = L"VID_" + Hex(vid, 4) + L"&PID_" + Hex(pid, 4);
+    if (driver == "ftdi_sio") {
+        port->hardwareIds = {L"FTDIBUS\\COMPORT&" + identity};
+    } else {
+        const std::wstring mi = composite ? L"&MI_" + Hex(number, 2) : L"";
+        port->hardwareIds = {L"USB\\" + identity + L"&REV_" + Hex(rev, 4) + mi, L"USB\\" + identity + mi};
+    }
+    port->friendlyName = UsbPortDescription(driver);
+    if (driver == "ftdi_sio")
+        return;  // its port hangs off FTDI's own bus: the instance ID is made up below
     std::string serial;
     const bool hasSerial = ReadRawAttribute(usb.deviceDir + "/serial", &serial) && !serial.empty();
-    const std::wstring device = identity + L"\\" + (hasSerial ? Widen(serial) : L"&" + Widen(BaseName(usb.deviceDir)));
+    const std::wstring device =
+        L"USB\\" + identity + L"\\" + (hasSerial ? Widen(serial) : L"&" + Widen(BaseName(usb.deviceDir)));
     if (composite) {
-        port->instanceId = identity + mi + L"\\&" + Widen(BaseName(usb.interfaceDir));
+        port->instanceId = L"USB\\" + identity + L"&MI_" + Hex(number, 2) + L"\\&" + Widen(BaseName(usb.interfaceDir));
         port->parentInstanceId = device;
     } else {
         port->instanceId = device;
     }
 }
 
+// An ID of the PNP form: three letters, four hexadecimal digits.
+bool IsPnpId(const std::string& id) {
+    if (id.size() != 7)
+        return false;
+    const auto letter = [](unsigned char c) { return std::isalpha(c) != 0; };
+    const auto hex = [](unsigned char c) { return std::isxdigit(c) != 0; };
+    return std::all_of(id.begin(), id.begin() + 3, letter) && std::all_of(id.begin() + 3, id.end(), hex);
+}
+
 void DescribeOther(PortReader& reader, const std::string& deviceDir, const std::string& driver, SysfsPort* port) {
     std::string pnpId;
     if (reader.Attribute(deviceDir, "id", &pnpId) && !pnpId.empty()) {
-        port->hardwareIds = {Widen(pnpId)};
+        // The firmware's ID, in the three forms Windows lists for a device
+        // the ACPI tables name, and in upper case as Windows spells them
+        // (Linux keeps the firmware's spelling, WACf004).
+        std::string upper = pnpId;
+        std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        const std::wstring id = Widen(upper);
+        if (IsPnpId(upper))
+            port->hardwareIds = {L"ACPI\\VEN_" + id.substr(0, 3) + L"&DEV_" + id.substr(3), L"ACPI\\" + id, L"*" + id};
+        else
+            port->hardwareIds = {id};
     } else {
         std::string subsystem;
         std::string bus = reader.Follow(deviceDir, "subsystem", &subsystem) ? BaseName(subsystem) : "unknown";
         std::transform(bus.begin(), bus.end(), bus.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
         port->hardwareIds = {Widen(bus) + L"\\" + Widen(driver.empty() ? "unknown" : driver)};
     }
-    port->friendlyName = L"Communications Port";
+    port->friendlyName = kBoardPortDescription;
+}
+
+// The device that stands for the port's hardware: the tty's parent, or on
+// Linux 6.5 and later the first device above the serial core's controller
+// and port devices.
+std::string HardwareDir(PortReader& reader, std::string dir) {
+    for (int level = 0; level < 2; ++level) {
+        std::string subsystem;
+        if (!reader.Follow(dir, "subsystem", &subsystem) || BaseName(subsystem) != "serial-base")
+            break;
+        dir = Parent(dir);
+    }
+    return dir;
 }
 
 // The virtual consoles (tty, tty0..tty63), the console and ptmx are made by
@@ -385,9 +478,13 @@ bool DescribePort(PortReader& reader, int classFd, const std::string& name, Sysf
         reader.Unreadable();  // it had a device link a moment ago
         return false;
     }
-    std::string driverLink;
-    const std::string driver = reader.Link(deviceDir + "/driver", &driverLink) ? BaseName(driverLink) : "";
-    if (driver == "serial8250") {
+    const std::string hardwareDir = HardwareDir(reader, deviceDir);
+    const std::string driver = DriverOf(reader, hardwareDir);
+    // An 8250 port whose UART was not found (type 0, PORT_UNKNOWN): the
+    // legacy ports the kernel registers for every standard address, and PNP
+    // or PCI entries whose chip did not answer ("serial" is the name of both
+    // those drivers). Windows lists no COM port for either.
+    if (driver == "serial8250" || driver == "serial") {
         SysfsRecheck recheck;
         recheck.kind = SysfsRecheck::Kind::kText;
         recheck.path = kTtyClass + "/" + name + "/type";
@@ -402,7 +499,7 @@ bool DescribePort(PortReader& reader, int classFd, const std::string& name, Sysf
     if (FindUsbParents(reader, deviceDir, &usb))
         DescribeUsb(reader, usb, port);
     else
-        DescribeOther(reader, deviceDir, driver, port);
+        DescribeOther(reader, hardwareDir, driver, port);
     if (port->instanceId.empty())
         port->instanceId = port->hardwareIds.front() + L"\\&" + port->name;
     port->friendlyName += L" (" + port->name + L")";
