@@ -26,11 +26,6 @@ constexpr int kExitScript = 3;
 
 std::atomic<bool> g_stop{false};
 
-int Usage(const std::string& why) {
-  std::fprintf(stderr, "vantrel-station: %s\n%s", why.c_str(), station::UsageText().c_str());
-  return kExitUsage;
-}
-
 std::string FindCli(const station::Options& options) {
   if (!options.cli.empty()) return options.cli;
   const std::string here = station::ExecutableDir();
@@ -57,18 +52,9 @@ int main(int argc, char** argv) {
   using namespace station;
   using Steady = std::chrono::steady_clock;
 
+  Options options;
+  if (const auto end = ParseOptions(argc, argv, &options)) return *end;
   std::string error;
-  const auto parsed = ParseOptions(argc, argv, &error);
-  if (!parsed) return Usage(error);
-  const Options& options = *parsed;
-  if (options.help) {
-    std::printf("%s", UsageText().c_str());
-    return 0;
-  }
-  if (options.version) {
-    std::printf("vantrel-station %s\n", VANTREL_VERSION);
-    return 0;
-  }
 
   std::unique_ptr<RunLog> log;
   if (!options.log.empty()) {

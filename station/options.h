@@ -1,10 +1,13 @@
-// The station's command line: what it reads, the usage text, and the
-// checks on every value. Not here: what the options do.
+// The station's command line: its table for the shared usage library (help,
+// version, man page, the argument scan) and the checks on every value. Not
+// here: what the options do.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "tools/usage/program.h"
 
 namespace station {
 
@@ -18,13 +21,13 @@ struct Options {
   std::string cli;                 // empty: beside the station
   unsigned hangMarginSeconds = 10;
   unsigned pollMs = 75;
-  bool help = false;
-  bool version = false;
 };
 
-// Parses argv; empty with *error set ("--jobs: '0' is not a number from 1 to 1024").
-std::optional<Options> ParseOptions(int argc, char** argv, std::string* error);
+const usage::Program& StationProgram();
 
-std::string UsageText();
+// Reads argv into *options. Returns the exit code when the program is to end
+// here (help or version printed: 0; a mistake reported with the usage: 2),
+// empty when it is to run.
+std::optional<int> ParseOptions(int argc, char** argv, Options* options);
 
 }  // namespace station
