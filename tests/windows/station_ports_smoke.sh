@@ -33,6 +33,7 @@ status=$?
 
 for n in 7 8; do
   rm -f "$prefix/dosdevices/com$n"
+  : >"sim$n.log"
   "$sim" --script upgrader.asc --idle-timeout-s 60 >"sim$n.log" 2>&1 &
   sim_pids+=($!)
   pty=""
