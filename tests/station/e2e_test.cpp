@@ -3,6 +3,9 @@
 // Real time throughout (the runs' own open and close waits are a second
 // each); every wait is bounded.
 #include <dirent.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -290,6 +293,57 @@ TEST_F(StationE2ETest, ARunSilentPastTheHangLimitIsEndedAsAHang) {
   EXPECT_GE(std::chrono::steady_clock::now() - stopped, 4s) << "not before the script's own 5 s wait is out";
   EXPECT_NE(end->find("end: ttyACM1 hang exit=137"), std::string::npos) << *end;
   EXPECT_EQ(FinishStation(5s), 1);
+}
+
+TEST_F(StationE2ETest, TheLiveTableShowsAHostileSerialNumberAsText) {
+  UseScript(kScript);
+  Plug("ttyACM1", "Q\"\n\x1b[31mX\x1b]0;t\x07");
+  // The station with its stdout on a terminal: the live table.
+  const std::vector<std::string> args = StationArgv({"--count", "1"});
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  winsize size{};
+  size.ws_row = 24;
+  size.ws_col = 120;
+  int master = -1;
+  const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
+  ASSERT_GE(pid, 0) << std::strerror(errno);
+  if (pid == 0) {
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  std::string screen;
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  int status = -1;
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd fd{master, POLLIN, 0};
+    if (::poll(&fd, 1, 50) > 0) {
+      char buffer[4096];
+      const ssize_t n = ::read(master, buffer, sizeof(buffer));
+      if (n > 0) screen.append(buffer, static_cast<std::size_t>(n));
+      if (n <= 0 && ::waitpid(pid, &status, WNOHANG) == pid) break;
+    } else if (::waitpid(pid, &status, WNOHANG) == pid) {
+      break;
+    }
+  }
+  if (status == -1) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    ::close(master);
+    FAIL() << "the station did not end: " << screen;
+  }
+  ::close(master);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
+  // The table's own sequences: home, clear to the end of the line and of the screen.
+  std::string rest = screen;
+  for (const std::string own : {"\x1b[H", "\x1b[K", "\x1b[J"}) {
+    for (std::size_t at; (at = rest.find(own)) != std::string::npos;) rest.erase(at, own.size());
+  }
+  EXPECT_EQ(rest.find('\x1b'), std::string::npos) << rest;
+  EXPECT_EQ(rest.find('\x07'), std::string::npos) << rest;
+  EXPECT_NE(rest.find("ttyACM1         Q\"\\x0a\\x1b[31mX"), std::string::npos) << rest;
+  EXPECT_NE(rest.find("summary: runs=1 success=1"), std::string::npos) << rest;
 }
 
 TEST_F(StationE2ETest, ListedPortsRunTheSameWayAndOneAppearingLaterIsServed) {

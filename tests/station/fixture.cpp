@@ -115,11 +115,15 @@ void StationE2ETest::Replug(const std::string& name) {
   Plug(name, serial);
 }
 
-void StationE2ETest::StartStation(const std::vector<std::string>& args) {
+std::vector<std::string> StationE2ETest::StationArgv(const std::vector<std::string>& args) const {
   std::vector<std::string> argv = {StationExe(), "--script", script_, "--log", log_, "--cli",
                                    cliWrapper_, "--poll-ms", "50"};
   argv.insert(argv.end(), args.begin(), args.end());
-  station_ = std::make_unique<tools::process::Child>(argv);
+  return argv;
+}
+
+void StationE2ETest::StartStation(const std::vector<std::string>& args) {
+  station_ = std::make_unique<tools::process::Child>(StationArgv(args));
 }
 
 std::optional<std::string> StationE2ETest::WaitForLine(const std::string& prefix, std::chrono::milliseconds timeout) {

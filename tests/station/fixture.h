@@ -57,7 +57,10 @@ class StationE2ETest : public ::testing::Test {
   // Plugs a terminal that was unplugged in again, with a fresh simulator.
   void Replug(const std::string& name);
 
-  // vantrel-station with the script, the log and these arguments.
+  // The station's command line: the script, the log, the runs' vantrel-cli,
+  // a 50 ms poll and these arguments.
+  std::vector<std::string> StationArgv(const std::vector<std::string>& args) const;
+  // vantrel-station with that command line.
   void StartStation(const std::vector<std::string>& args);
   // Waits (bounded) for a stdout line starting with prefix, from where the
   // last wait stopped.
