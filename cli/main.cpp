@@ -56,6 +56,7 @@ ResultWord Describe(RunOutcome outcome) {
     case RunOutcome::Format2Refused: return {"format2-refused", 8};
     case RunOutcome::BadCommand: return {"bad-command", 9};
     case RunOutcome::MalformedScript: return {"malformed-script", 9};
+    case RunOutcome::WriteFailed: return {"write-failed", 10};
     case RunOutcome::Stopped: return {"interrupted", kExitInterrupted};
     case RunOutcome::None:
     case RunOutcome::Running: break;
@@ -155,8 +156,15 @@ void ExplainScriptFailure(RunOutcome outcome) {
         if (f == nullptr) {
             std::fprintf(stderr, "vantrel-cli: cannot read upgrader.asc in the current directory: %s\n", std::strerror(errno));
         } else {
+            // A readable file of a script's size was refused for another
+            // reason: held by another program, changed while it was read, or
+            // its load raised an error (reported above).
+            const bool headerFits = std::fseek(f, 0, SEEK_END) == 0 && std::ftell(f) >= kScriptHeaderBytes;
             std::fclose(f);
-            std::fprintf(stderr, "vantrel-cli: upgrader.asc is not an upgrade script: it is empty or shorter than a script header\n");
+            if (headerFits)
+                std::fprintf(stderr, "vantrel-cli: upgrader.asc could not be loaded: another program held or changed it while it was read, or the load failed\n");
+            else
+                std::fprintf(stderr, "vantrel-cli: upgrader.asc is not an upgrade script: it is empty or shorter than a script header\n");
         }
     } else if (outcome == RunOutcome::MalformedScript || outcome == RunOutcome::BadCommand) {
         std::fprintf(stderr, "vantrel-cli: upgrader.asc is not a script the terminal can take: %s (--trace shows the record)\n",

@@ -25,6 +25,7 @@ const char* RunOutcomeName(RunOutcome outcome) {
     case RunOutcome::Format2Refused: return "Format2Refused";
     case RunOutcome::BadCommand: return "BadCommand";
     case RunOutcome::MalformedScript: return "MalformedScript";
+    case RunOutcome::WriteFailed: return "WriteFailed";
     case RunOutcome::Stopped: return "Stopped";
     }
     return "Unknown";

@@ -17,6 +17,7 @@ enum class RunOutcome {
     Format2Refused,   // FAIL_FORMAT2_REPLY
     BadCommand,       // an unrecognised command byte
     MalformedScript,  // a record runs past the end of the script
+    WriteFailed,      // a send's payload did not reach the port whole
     Stopped,          // the operator confirmed "STOP?"
 };
 

@@ -35,18 +35,11 @@ constexpr char kFormat2Error[] =
     "%02XH]\r\n";
 
 constexpr size_t kNarrowTraceBytes = 128;
-// Longer names are cut for the status line and the message box only.
-constexpr size_t kMaxShownNameChars = 40;
 
 void TraceReplyError(const char* format, BYTE code) {
     char text[kNarrowTraceBytes];
     std::snprintf(text, sizeof text, format, static_cast<unsigned>(code));
     OutputDebugStringA(text);
-}
-
-std::wstring ShownName(const std::wstring& name) {
-    if (name.size() <= kMaxShownNameChars) return name;
-    return name.substr(0, kMaxShownNameChars - 3) + L"...";
 }
 
 // Leaves the running state after a failure; the report follows.
@@ -56,9 +49,11 @@ void EndFailedRun() {
 }
 
 // The report of a port that cannot be opened, after the buttons are usable
-// again: trace, connection status and a modal box.
+// again: trace, connection status and a modal box. The name is shown whole,
+// as ": Open" and ": Connected" show it: Linux names such as
+// /dev/serial/by-id/usb-...-if00-port0 differ only near their end.
 void ReportPortOpenFailed(const std::wstring& path) {
-    const std::wstring shortName = ShownName(PortShortName(path.c_str()));
+    const std::wstring shortName = PortShortName(path.c_str());
     DebugTrace(L"g_DebugDevFileName = %ls\r\n", path.c_str());
     MainDialog().m_ConnectStatus.SetWindowText((shortName + L": Open Failed").c_str());
     DebugMessage(L"设备打开失败[%ls]", shortName.c_str());
@@ -132,4 +127,9 @@ void UpgradeFailPortOpen(const std::wstring& path) {
     EndFailedRun();
     SetRunOutcome(RunOutcome::PortOpenFailed);
     ReportPortOpenFailed(path);
+}
+
+void UpgradeFailWrite() {
+    EndFailedRun();
+    SetRunOutcome(RunOutcome::WriteFailed);
 }

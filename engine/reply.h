@@ -23,3 +23,8 @@ void UpgradeFail(int kind, BYTE code);
 // g_DebugDevFileName (a typed name too long to fit it): the same ending,
 // with the report naming path.
 void UpgradeFailPortOpen(const std::wstring& path);
+
+// A send's payload that did not reach the port whole: the common ending
+// (port closed, running state left, the status line as it was), recorded as
+// a failed write. The caller has traced the record and the cause.
+void UpgradeFailWrite();

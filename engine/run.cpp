@@ -7,6 +7,7 @@
 #include "engine/run.h"
 
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "app/VantrelDlg.h"
@@ -81,6 +82,33 @@ bool ChoosePort() {
     return true;
 }
 
+// The system's words for error, without the line end Windows puts after them.
+std::wstring SystemCause(DWORD error) {
+    wchar_t text[256] = {};
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                                   static_cast<DWORD>(std::size(text)), nullptr);
+    std::wstring cause = n > 0 ? std::wstring(text, n) : L"error " + std::to_wstring(error);
+    while (!cause.empty() && (cause.back() == L'\r' || cause.back() == L'\n' || cause.back() == L' ' || cause.back() == L'.'))
+        cause.pop_back();
+    return cause;
+}
+
+// Writes a send record's payload. A payload that did not reach the port
+// whole (the terminal gone, a write that timed out) can never be answered as
+// the script means it, and a format-2 send would let the run go on to
+// "loader Success!" without it: the run fails here, naming the record.
+bool WritePayload(long offset, const BYTE* payload, int length) {
+    DWORD written = 0;
+    const BOOL ok = PortWrite(payload, static_cast<DWORD>(length), &written);
+    if (ok && written == static_cast<DWORD>(length)) return true;
+    // Taken before the failure path's own calls overwrite the last error.
+    const std::wstring cause = ok ? std::wstring(L"the write timed out") : SystemCause(GetLastError());
+    DebugTrace(L"payload not written at offset %d (%d of %d bytes): %ls\r\n", static_cast<int>(offset),
+               static_cast<int>(written), length, cause.c_str());
+    UpgradeFailWrite();
+    return false;
+}
+
 void OpenPortRecord() {
     if (State().g_FirstOpen && !ChoosePort()) return;
     if (UpgradeOpenPort())
@@ -133,7 +161,10 @@ void RunUpgradeEvent(int event) {
 
     switch (event) {
     case UPG_EVENT_START:
-        SetRunOutcome(RunOutcome::Running);
+        // Until the script is in memory the outcome is "no script": an
+        // exception from the loader (a file error, an exhausted heap) leaves
+        // this handler through the framework, and the run never started.
+        SetRunOutcome(RunOutcome::NoScript);
         if (!UpgradeInit(true)) {
             UpgradeClosePort();
             UpgradeInit(false);
@@ -141,6 +172,7 @@ void RunUpgradeEvent(int event) {
             SetRunOutcome(RunOutcome::NoScript);
             return;
         }
+        SetRunOutcome(RunOutcome::Running);
         // Bytes left from an earlier run would otherwise be judged as part of
         // this run's first reply.
         s.g_RxCount = 0;
@@ -233,14 +265,14 @@ void StepScript() {
         ArmUpgradeTimer(1, UPG_EVENT_NEXT);
         return;
     case CMD_SEND_F1:
-        // The write's result is not examined: a lost payload shows up as a
-        // missing reply, which the reply timeout decides.
-        PortWrite(payload, static_cast<DWORD>(length));
+        if (!WritePayload(offset, payload, length)) return;
         ArmUpgradeTimer(5, UPG_EVENT_REPLY_TIMEOUT);
         SetProgressStatus(L"loading ...");
         return;
     case CMD_SEND_F2:
-        PortWrite(payload, static_cast<DWORD>(length));
+        // Written whole, a format-2 send that gets no reply still goes on
+        // when its timeout comes.
+        if (!WritePayload(offset, payload, length)) return;
         ArmUpgradeTimer(5, UPG_EVENT_REPLY_TIMEOUT);
         return;
     default:

@@ -199,6 +199,8 @@ private:
         if (record.command != CMD_SEND_F2 &&
             (!usable || kind == kRefused || kind == kSilence || kind == kExtra || kind == kUnplug))
             f1Unanswerable_ = true;
+        lastSendUnwritable_ = record.command != CMD_WAIT && !usable;
+        if (lastSendUnwritable_) anySendUnwritable_ = true;
         if (record.command != CMD_WAIT && usable)
             expectedWrites_.emplace_back(file_ + record.payloadOffset, file_ + record.payloadOffset + record.length);
         if (!usable) return;
@@ -267,6 +269,10 @@ private:
         }
         if (outcome == RunOutcome::BadCommand)
             Check(next_ > 0 && !Known(parsed_.records[next_ - 1].command), "BadCommand on a known command");
+        if (success) Check(!anySendUnwritable_, "loader Success! although a payload could not be written");
+        if (outcome == RunOutcome::WriteFailed)
+            Check(lastSendUnwritable_ && next_ > 0 && parsed_.records[next_ - 1].command != CMD_WAIT,
+                  "WriteFailed on a send whose port took the payload");
         if (outcome == RunOutcome::MalformedScript)
             Check(!parsed_.clean, "MalformedScript on a script that parses cleanly");
         if (outcome == RunOutcome::NoScript) Check(fileSize_ < static_cast<size_t>(kScriptHeaderBytes), "NoScript on a readable script");
@@ -282,6 +288,8 @@ private:
     std::optional<fakecomm::Port> port_;
     HWND progress_ = nullptr;
     bool unplugged_ = false;
+    bool lastSendUnwritable_ = false;  // the last record taken was a send with no usable port
+    bool anySendUnwritable_ = false;
     size_t consumed_ = 0;
     size_t next_ = 0;
     size_t replies_ = 0;

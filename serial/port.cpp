@@ -126,11 +126,11 @@ void CloseDevice() {
     if (handle != nullptr) (void)CloseHandle(handle);
 }
 
-BOOL PortWrite(const BYTE* data, DWORD length) {
-    DWORD written = 0;
-    // The callers do not look at the count: a partial write shows up as a
-    // missing reply.
-    return WriteFile(State().g_PortHandle.load(), data, length, &written, nullptr);
+BOOL PortWrite(const BYTE* data, DWORD length, DWORD* written) {
+    DWORD count = 0;
+    const BOOL ok = WriteFile(State().g_PortHandle.load(), data, length, &count, nullptr);
+    if (written != nullptr) *written = count;
+    return ok;
 }
 
 std::wstring PortShortName(const wchar_t* path) {

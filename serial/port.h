@@ -48,8 +48,10 @@ bool ConfigDevice(const PortSettings& settings);
 // Closes g_PortHandle when set and clears it.
 void CloseDevice();
 
-// One synchronous write of length bytes; the write's success flag.
-BOOL PortWrite(const BYTE* data, DWORD length);
+// One synchronous write of length bytes; the write's success flag. A write
+// that timed out succeeds with fewer bytes: written, when given, receives
+// the count that went.
+BOOL PortWrite(const BYTE* data, DWORD length, DWORD* written = nullptr);
 
 // The text after the last backslash of path; empty when it has none.
 std::wstring PortShortName(const wchar_t* path);

@@ -1,7 +1,11 @@
 // The operator's commands around the two questions, and the timer's ticks.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <deque>
+#include <filesystem>
+#include <new>
 #include <string>
 
 #include "common/messages.h"
@@ -9,6 +13,30 @@
 #include "engine/outcome.h"
 #include "platform/posix/user32/headless/harness.h"
 #include "tests/engine/dialog_fixture.h"
+
+namespace {
+
+// The heap, exhausted on demand: while set, any single allocation of this
+// many bytes or more fails as an exhausted heap would. Replacing the global
+// allocation functions is the one way to reach the loader's allocation
+// failure without starving the whole process.
+std::atomic<size_t> g_failAllocationsFrom{0};
+
+void* Allocate(size_t size) {
+    const size_t limit = g_failAllocationsFrom.load();
+    if (limit != 0 && size >= limit) throw std::bad_alloc();
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+
+}  // namespace
+
+void* operator new(size_t size) { return Allocate(size); }
+void* operator new[](size_t size) { return Allocate(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -44,6 +72,24 @@ TEST_F(CommandsTest, StartWithoutAScriptSaysOpenObjFailedAndStaysIdle) {
     EXPECT_TRUE(Enabled(IDC_BTN_LOADER));
     EXPECT_TRUE(Enabled(IDC_BTN_QUIT));
     EXPECT_TRUE(questions_.empty());
+}
+
+// The loader's allocation fails: the framework reports the exhausted heap,
+// the run never starts, and the outcome names the script as not loaded
+// (vantrel-cli says no-script), not as a run still going or interrupted.
+TEST_F(CommandsTest, ExhaustedHeapWhileLoadingIsANoScriptOutcome) {
+    constexpr size_t kScriptBytes = 64u << 20;
+    // Sparse: the length is all the loader sees before it allocates.
+    WriteScript({});
+    std::filesystem::resize_file(dir_ / "upgrader.asc", kScriptBytes);
+    g_failAllocationsFrom = kScriptBytes;
+    PressLoader();
+    g_failAllocationsFrom = 0;
+    EXPECT_EQ(LastRunOutcome(), RunOutcome::NoScript) << RunOutcomeName(LastRunOutcome());
+    ASSERT_EQ(questions_.size(), 1u) << "the framework reports the exception in a box";
+    EXPECT_FALSE(State().g_Upgrading);
+    EXPECT_TRUE(Enabled(IDC_BTN_LOADER));
+    EXPECT_EQ(State().script.buffer, nullptr);
 }
 
 TEST_F(CommandsTest, QuitAnsweredNoBeforeAnyRunArmsAZeroPeriodThatTheIdleEngineIgnores) {

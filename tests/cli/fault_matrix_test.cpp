@@ -102,11 +102,20 @@ const std::vector<FaultCase> kCases = {
     {"NoiseDuringADelayCountsTowardTheReply", "open\ndelay 1\nsend1 64\nclose\n",
      {"--fault", "1:noise-during-delay:4", "--fault", "2:short:8"}, {},
      "format1-refused", 7, 1900ms, 5s, kAllSends, u8str(u8"格式1应答错误: 错误码[02H]\r\n")},
-    // The terminal vanishes while the 64 KiB payload is on its way: the
-    // write's result is not examined, the missing reply ends the run.
-    {"UnplugDuringASendTimesOut", "open\nsend1 4096\nsend1 65535\nclose\n",
-     {"--fault", "2:unplug", "--expect-unplug"}, {},
-     "reply-timeout", 6, 5900ms, 9s, 4096},
+    // The terminal vanishes after taking a format-2 payload that it leaves
+    // unanswered (a reply sent just before the unplug would be lost with the
+    // line): the run goes on after 5 s, and the 64 KiB payload that follows
+    // cannot be written. The run ends at once, naming that record.
+    {"UnplugBeforeASendFailsTheWrite", "open\nsend2 4096\nsend1 65535\nclose\n",
+     {"--fault", "1:noreply", "--fault", "2:unplug", "--expect-unplug"}, {},
+     "write-failed", 10, 5900ms, 9s, 4096, "payload not written at offset 4134 (0 of 65535 bytes): "},
+    // Only format-2 sends left: without their replies they would go on, one
+    // after another, to "loader Success!". The first unwritten payload ends
+    // the run instead.
+    {"UnplugBeforeFormat2SendsFailsTheWrite", "open\nsend2 64\ndelay 1\nsend2 64\ndelay 1\nsend2 64\nclose\n",
+     {"--fault", "1:noreply", "--fault", "2:unplug", "--expect-unplug"}, {},
+     "write-failed", 10, 6900ms, 10s, 64,
+     "payload not written at offset 107 (0 of 64 bytes): the device is gone (unplugged)\r\n"},
     // The only case that waits out the 15 s terminal wait.
     {"UnplugDuringAWaitTimesOutTheWait", "open\nwait\n",
      {"--fault", "1:unplug", "--expect-unplug"}, {},

@@ -163,6 +163,24 @@ TEST(RunSetup, MissingScriptEndsBeforeAnyPort) {
   EXPECT_FALSE(sim.SawHostOpen()) << sim.output();
 }
 
+// A whole script that another program holds (exclusive lock) is refused
+// as no script, and the reason given is not that it is empty or short.
+TEST(RunSetup, ScriptHeldByAnotherProgramIsNoScriptAndNotCalledEmpty) {
+  TempDir dir;
+  const std::string script = BuildScript(dir, kShortScript);
+  const int held = ::open(script.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  const CliResult run = RunCli(dir.path(""), {"--port", "/dev/vantrel-no-such-port"}, 8s);
+  ::close(held);
+  ASSERT_TRUE(run.exit.has_value());
+  EXPECT_EQ(*run.exit, 3);
+  EXPECT_EQ(run.result(), "no-script");
+  EXPECT_NE(run.err.find("upgrader.asc could not be loaded: another program held or changed it"), std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find("empty"), std::string::npos) << run.err;
+}
+
 TEST(RunSetup, UnknownLineSpeedIsAUsageError) {
   TempDir dir;
   BuildScript(dir, kShortScript);

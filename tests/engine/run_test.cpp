@@ -262,6 +262,73 @@ TEST_F(RunEngineTest, MissingFormat1ReplyFailsTheRun) {
     ExpectIdleAfterRun();
 }
 
+// ---------------------------------------------------------------- payloads that cannot be written
+// A send whose payload did not reach the port whole ends the run at once,
+// as a failure: never a success, even when every later record is a format-2
+// send, whose missing reply would otherwise let the run go on.
+class UnwrittenPayloadTest : public RunEngineTest {
+protected:
+    // The open, a delay of one second, then sends that only format-2
+    // replies follow; the first send is at offset 40.
+    static ScriptBuilder Send2Script() {
+        return ScriptBuilder().OpenPort().Delay(1).SendF2({1, 2, 3, 4}).Delay(1).SendF2({5, 6}).ClosePort();
+    }
+    void ExpectFailedAtOnce(const std::wstring& statusBefore) {
+        EXPECT_EQ(LastRunOutcome(), RunOutcome::WriteFailed);
+        EXPECT_EQ(Text(IDC_PROGRESS_STATUS), statusBefore) << "the status line keeps its last text";
+        EXPECT_TRUE(Boxes().empty());
+        ExpectIdleAfterRun();
+        ExpectTimerStopped();
+        EXPECT_NE(Text(IDC_PROGRESS_STATUS), L"loader Success!");
+    }
+};
+
+TEST_F(UnwrittenPayloadTest, FailedFormat2WriteFailsTheRun) {
+    Start(Send2Script());
+    Advance(1000);  // open
+    testport::FailWrites(ERROR_BAD_UNIT);
+    Advance(1000);  // delay, then the first send
+    ExpectFailedAtOnce(L"ready loader!");
+    EXPECT_EQ(State().g_LastCmd, CMD_SEND_F2);
+}
+
+TEST_F(UnwrittenPayloadTest, TraceNamesTheOffsetAndTheCause) {
+    Start(Send2Script());
+    Advance(1000);
+    testport::Unplug();
+    Advance(1000);
+    bool found = false;
+    for (const std::string& line : Trace())
+        if (line.find("offset 40") != std::string::npos) {
+            found = true;
+            EXPECT_NE(line.find("unplugged"), std::string::npos) << line;
+            EXPECT_NE(line.find("0 of 4"), std::string::npos) << line;
+        }
+    EXPECT_TRUE(found) << "no trace line names the record's offset";
+    EXPECT_EQ(LastRunOutcome(), RunOutcome::WriteFailed);
+}
+
+TEST_F(UnwrittenPayloadTest, PartialFormat1WriteFailsTheRun) {
+    Start(ScriptBuilder().OpenPort().SendF1({1, 2, 3, 4, 5, 6}).Wait());
+    testport::LimitWrites(4);
+    const std::wstring before = Text(IDC_PROGRESS_STATUS);
+    Advance(1000);
+    ASSERT_EQ(testport::Writes().size(), 1u);
+    EXPECT_EQ(testport::Writes()[0].size(), 4u);
+    ExpectFailedAtOnce(before);
+    EXPECT_TRUE(Traced("payload not written at offset 35 (4 of 6 bytes): the write timed out\r\n"));
+}
+
+TEST_F(UnwrittenPayloadTest, WholeFormat2WriteWithoutReplyStillGoesOn) {
+    Start(Send2Script());
+    Advance(1000);  // open
+    Advance(1000);  // delay: the first send is written whole
+    ASSERT_EQ(testport::Writes().size(), 1u);
+    ExpectFiresAfter(5000);
+    EXPECT_TRUE(State().g_Upgrading);
+    EXPECT_EQ(State().g_LastCmd, CMD_DELAY);
+}
+
 TEST_F(RunEngineTest, WaitWithoutReplyFailsAfterFifteenSeconds) {
     Start(ScriptBuilder().OpenPort().Wait());
     Advance(1000);
@@ -493,12 +560,34 @@ TEST_F(RunEngineTest, PortTextTooLongIsNeverCutIntoAnotherPort) {
     EXPECT_EQ(LastRunOutcome(), RunOutcome::PortOpenFailed);
     EXPECT_EQ(testport::Opens(), 0);
     EXPECT_TRUE(Traced(Utf8(L"g_DebugDevFileName = \\\\.\\" + typed + L"\r\n")));
-    const std::wstring shown = typed.substr(0, 37) + L"...";
-    EXPECT_EQ(Text(IDC_CONNECT_STATUS), shown + L": Open Failed");
+    // Refused, yet named whole: the operator sees what was typed.
+    EXPECT_EQ(Text(IDC_CONNECT_STATUS), typed + L": Open Failed");
     const std::vector<ShownBox> boxes = Boxes();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, L"设备打开失败[" + shown + L"]");
+    EXPECT_EQ(boxes[0].text, L"设备打开失败[" + typed + L"]");
     ExpectIdleAfterRun();
+}
+
+TEST_F(RunEngineTest, LongPortNameThatCannotBeOpenedIsShownWhole) {
+    // A Linux by-id path: far over 40 characters, within the 59 that fit.
+    const std::wstring name = L"/dev/serial/by-id/usb-Vantrel_Terminal_0042-if00-port0";
+    ASSERT_GT(name.size(), 40u);
+    ASSERT_LE(name.size(), 59u);
+    dlg_->m_Port.SetWindowText(name.c_str());
+    Start(ScriptBuilder().OpenPort().Wait());
+    EXPECT_EQ(LastRunOutcome(), RunOutcome::PortOpenFailed);
+    EXPECT_EQ(Text(IDC_CONNECT_STATUS), name + L": Open Failed");
+    const std::vector<ShownBox> boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, L"设备打开失败[" + name + L"]");
+}
+
+TEST_F(RunEngineTest, LongPortNameIsShownWholeWhenOpen) {
+    const std::wstring name = L"/dev/serial/by-id/usb-Vantrel_Terminal_0042-if00-port0";
+    testport::AddPort(Utf8(name));
+    dlg_->m_Port.SetWindowText(name.c_str());
+    Start(ScriptBuilder().OpenPort().Wait());
+    EXPECT_EQ(Text(IDC_CONNECT_STATUS), name + L": Open");
 }
 
 // ---------------------------------------------------------------- damaged scripts

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -12,6 +13,8 @@
 #include "common/state.h"
 #include "engine/script.h"
 #include "platform/api.h"
+#include "platform/posix/kernel32/file_steps.h"
+#include "tools/process/child.h"
 
 namespace {
 
@@ -138,6 +141,106 @@ TEST_F(ScriptLoaderTest, NameIsLookedUpInTheCurrentDirectory) {
     EXPECT_FALSE(LoadUpgradeScript());
     std::filesystem::current_path(dir_);
     EXPECT_TRUE(LoadUpgradeScript());
+}
+
+// ---------------------------------------------------------------- a script that changes while it is loaded
+// Another process rewrites upgrader.asc at an exact point of the load,
+// taking no lock (as cp or an editor does): as the first open, which only
+// takes the length, is closed, or between the second open and its read. The
+// platform tells the test when a file is opened, read and closed, so the
+// writer runs, and ends, at that point on every run.
+class ChangingScriptTest : public ScriptLoaderTest {
+protected:
+    static constexpr size_t kScriptBytes = 32 + 3 + 200;
+
+    void SetUp() override {
+        ScriptLoaderTest::SetUp();
+        original_ = Bytes(kScriptBytes, 1);
+        Write(original_);
+        // Last written an hour ago: a rewrite now always moves the time, even
+        // where file times have a coarse grain.
+        std::filesystem::last_write_time(dir_ / "upgrader.asc",
+                                         std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+        WriteFile(dir_ / "other.asc", Bytes(kScriptBytes, 77));
+    }
+    void TearDown() override {
+        platform::SetFileStepObserver(nullptr);
+        ScriptLoaderTest::TearDown();
+    }
+    static void WriteFile(const std::filesystem::path& path, const std::vector<unsigned char>& bytes) {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    // Runs the shell command once, in the test's directory, at the given
+    // step of the given open (1: the first), and waits for it to end.
+    void WriteAt(platform::FileStep step, int open, const std::string& command) {
+        platform::SetFileStepObserver([this, step, open, command](platform::FileStep now, const std::string& path) {
+            if (path != "upgrader.asc") return;
+            if (now == platform::FileStep::Opened) ++opens_;
+            if (now != step || opens_ != open || ran_) return;
+            ran_ = true;
+            tools::process::Options options;
+            options.cwd = dir_.string();
+            tools::process::Child writer({"/bin/sh", "-c", command}, options);
+            const tools::process::ExitStatus status = writer.Wait(std::chrono::seconds(10));
+            writerExit_ = status.shell_code();
+        });
+    }
+    void ExpectRefused() {
+        EXPECT_FALSE(LoadUpgradeScript());
+        EXPECT_TRUE(ran_) << "the writer never ran";
+        EXPECT_EQ(writerExit_, 0);
+        EXPECT_EQ(State().script.buffer, nullptr);
+    }
+
+    std::vector<unsigned char> original_;
+    int opens_ = 0;
+    bool ran_ = false;
+    int writerExit_ = -1;
+};
+
+TEST_F(ChangingScriptTest, UnchangedScriptLoadsWithTheObserverInPlace) {
+    WriteAt(platform::FileStep::Reading, 2, "true");
+    ASSERT_TRUE(LoadUpgradeScript());
+    EXPECT_TRUE(ran_);
+    EXPECT_EQ(std::vector<unsigned char>(State().script.buffer.get(), State().script.buffer.get() + kScriptBytes),
+              original_);
+}
+
+TEST_F(ChangingScriptTest, CutBetweenOpenAndReadIsRefused) {
+    // Cut at a record boundary: read as it is, the tail would be zeros.
+    WriteAt(platform::FileStep::Reading, 2, "truncate -s 35 upgrader.asc");
+    ExpectRefused();
+}
+
+TEST_F(ChangingScriptTest, SameSizeRewriteBetweenOpenAndReadIsRefused) {
+    WriteAt(platform::FileStep::Reading, 2, "cp other.asc upgrader.asc");
+    ExpectRefused();
+}
+
+TEST_F(ChangingScriptTest, GrowthBetweenTheTwoOpensIsRefused) {
+    WriteAt(platform::FileStep::Closing, 1, "cat other.asc >> upgrader.asc");
+    ExpectRefused();
+}
+
+TEST_F(ChangingScriptTest, SameSizeRewriteBetweenTheTwoOpensIsRefused) {
+    WriteAt(platform::FileStep::Closing, 1, "cp other.asc upgrader.asc");
+    ExpectRefused();
+}
+
+TEST_F(ChangingScriptTest, ReplacementByRenameBetweenTheTwoOpensIsRefused) {
+    // A new file under the old name, with the old size and even the old time.
+    WriteAt(platform::FileStep::Closing, 1,
+            "cp other.asc new.asc && touch -r upgrader.asc new.asc && mv new.asc upgrader.asc");
+    ExpectRefused();
+}
+
+TEST_F(ChangingScriptTest, RefusedScriptLoadsOnceLeftAlone) {
+    WriteAt(platform::FileStep::Reading, 2, "cp other.asc upgrader.asc");
+    ASSERT_FALSE(LoadUpgradeScript());
+    platform::SetFileStepObserver(nullptr);
+    ASSERT_TRUE(LoadUpgradeScript());
+    EXPECT_EQ(State().script.buffer[0], 77);
 }
 
 }  // namespace

@@ -50,4 +50,12 @@ void FailSetCommState(bool fail) {
     Port().FailCall(fakecomm::Call::SetCommState, fail ? ERROR_GEN_FAILURE : ERROR_SUCCESS);
 }
 
+void FailWrites(DWORD error) { Port().FailCall(fakecomm::Call::WriteFile, error); }
+
+void LimitWrites(long max_bytes) {
+    Port().LimitWrites(max_bytes < 0 ? std::nullopt : std::optional<DWORD>(static_cast<DWORD>(max_bytes)));
+}
+
+void Unplug() { Port().Unplug(); }
+
 }  // namespace testport

@@ -31,5 +31,12 @@ int Opens();
 int Closes();
 // Makes SetCommState fail.
 void FailSetCommState(bool fail);
+// Makes every WriteFile fail with error (ERROR_SUCCESS clears).
+void FailWrites(DWORD error);
+// WriteFile then writes at most max_bytes and still succeeds, as a write
+// that timed out does; a negative value writes everything again.
+void LimitWrites(long max_bytes);
+// Pulls the plug: the open handle's calls fail with ERROR_BAD_UNIT.
+void Unplug();
 
 }  // namespace testport

@@ -43,7 +43,11 @@ protected:
         std::wcscpy(State().g_DebugDevFileName, path.c_str());
     }
     bool WatcherCountStaysOne() {
-        // A second watcher would show up within a few passes.
+        // A watcher that has left its loop still counts until its thread has
+        // ended; on a loaded machine that can take a while after the new one
+        // starts. A second running watcher never ends (it polls while the port
+        // is open), so once the count has come down to one it must stay there.
+        if (!PumpUntil([] { return AfxRunningThreadCount() <= 1; })) return false;
         for (int i = 0; i < 20; ++i) {
             Pump();
             if (AfxRunningThreadCount() != 1 || State().g_ReadThread.load() == nullptr) return false;

@@ -47,8 +47,10 @@ RunOutcome Implied(Fault fault) {
     case Fault::Pieces:
     case Fault::F2Silent: return RunOutcome::Success;
     case Fault::NoReply:
-    case Fault::ExtraBytes:
-    case Fault::Unplug: return RunOutcome::ReplyTimeout;  // the last send is never answered
+    case Fault::ExtraBytes: return RunOutcome::ReplyTimeout;  // the last send is never answered
+    // The format-2 send goes unanswered and the run goes on; the send after
+    // it cannot be written to the unplugged port.
+    case Fault::Unplug: return RunOutcome::WriteFailed;
     case Fault::Refused: return RunOutcome::Format1Refused;
     case Fault::WrongByte3: return RunOutcome::Format2Refused;
     case Fault::WaitGarbage: return RunOutcome::WaitTimeout;

@@ -3,7 +3,10 @@
 // stale explanation never sticks to a new code.
 #include "platform/posix/kernel32/error.h"
 
+#include <cwchar>
 #include <utility>
+
+#include "platform/posix/kernel32/utf8.h"
 
 namespace {
 
@@ -17,6 +20,29 @@ thread_local LastError t_last;
 }  // namespace
 
 DWORD WINAPI GetLastError(void) { return t_last.code; }
+
+DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                            LPWSTR lpBuffer, DWORD nSize, va_list* Arguments) {
+    (void)lpSource;
+    (void)dwLanguageId;  // one language: the causes are English
+    (void)Arguments;     // the system's texts here hold no inserts
+    if (dwFlags != (FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS)) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return 0;
+    }
+    // The cause recorded with the thread's last error says more than the
+    // generic words for its code ("the port is in use by another program"
+    // rather than "access denied"), so it is used while it still belongs to
+    // that code.
+    const std::string cause = dwMessageId == t_last.code ? platform::LastErrorCause() : platform::ErrorCause(dwMessageId);
+    const std::wstring text = platform::Utf8ToWide(cause) + L"\r\n";
+    if (lpBuffer == nullptr || nSize <= text.size()) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::wmemcpy(lpBuffer, text.c_str(), text.size() + 1);
+    return static_cast<DWORD>(text.size());
+}
 
 void WINAPI SetLastError(DWORD dwErrCode) {
     t_last.code = dwErrCode;

@@ -1,4 +1,5 @@
-// CreateFileW, ReadFile, WriteFile, GetFileSize and SetFilePointer.
+// CreateFileW, ReadFile, WriteFile, GetFileSize, GetFileInformationByHandle
+// and SetFilePointer.
 //
 // Regular files are opened here; "\\.\NAME" names go to comm.cpp. Share
 // mode 0 must keep every other open of the same file out, in this process
@@ -18,9 +19,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "platform/posix/kernel32/comm.h"
 #include "platform/posix/kernel32/error.h"
+#include "platform/posix/kernel32/file_steps.h"
 #include "platform/posix/kernel32/handle.h"
 #include "platform/posix/kernel32/unique_fd.h"
 #include "platform/posix/kernel32/utf8.h"
@@ -28,15 +31,26 @@
 namespace platform {
 namespace {
 
+FileStepObserver& StepObserver() {
+    static FileStepObserver observer;
+    return observer;
+}
+
+void Tell(FileStep step, const std::string& path) {
+    if (const FileStepObserver& observer = StepObserver()) observer(step, path);
+}
+
 class FileObject final : public KernelObject {
 public:
-    FileObject(int fd, DWORD access) : fd_(fd), access_(access) {}
+    FileObject(int fd, DWORD access, std::string path) : fd_(fd), access_(access), path_(std::move(path)) {}
 
     HandleKind Kind() const override { return HandleKind::File; }
     int Fd() const { return fd_.Get(); }
+    void Release() override { Tell(FileStep::Closing, path_); }
 
     BOOL Read(BYTE* buffer, DWORD count, DWORD& done) override {
         if ((access_ & GENERIC_READ) == 0) return Fail(ERROR_ACCESS_DENIED);
+        Tell(FileStep::Reading, path_);
         // A regular file may return less than asked before its end; Windows
         // fills the request unless the end comes first.
         while (done < count) {
@@ -72,6 +86,7 @@ public:
 private:
     UniqueFd fd_;
     const DWORD access_;
+    const std::string path_;
 };
 
 // Windows refuses overlapped handles' synchronous use in ways the tool never
@@ -124,15 +139,27 @@ HANDLE OpenRegularFile(const std::string& path, DWORD access, DWORD share_mode, 
         SetLastErrorFromErrno(errno, ErrorObject::File);
         return INVALID_HANDLE_VALUE;
     }
-    HANDLE handle = InsertHandle(std::make_shared<FileObject>(fd.Release(), access));
+    HANDLE handle = InsertHandle(std::make_shared<FileObject>(fd.Release(), access, path));
     if (handle == nullptr) return INVALID_HANDLE_VALUE;
+    Tell(FileStep::Opened, path);
     SetLastError(ERROR_SUCCESS);
     return handle;
 }
 
 std::shared_ptr<FileObject> File(HANDLE handle) { return LookupHandleAs<FileObject>(handle, HandleKind::File); }
 
+// Windows counts file times in 100 ns steps since 1601-01-01.
+FILETIME ToFileTime(const timespec& t) {
+    constexpr ULONGLONG kSecondsFrom1601To1970 = 11644473600ULL;
+    const ULONGLONG ticks = (static_cast<ULONGLONG>(t.tv_sec) + kSecondsFrom1601To1970) * 10000000ULL +
+                            static_cast<ULONGLONG>(t.tv_nsec) / 100;
+    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
 }  // namespace
+
+void SetFileStepObserver(FileStepObserver observer) { StepObserver() = std::move(observer); }
+
 }  // namespace platform
 
 HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
@@ -209,6 +236,37 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     // A size whose low part is 0xFFFFFFFF is told from a failure by the last error.
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(size);
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
+    auto file = platform::File(hFile);
+    if (!file) return FALSE;
+    if (lpFileInformation == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    struct stat info {};
+    if (::fstat(file->Fd(), &info) != 0) {
+        platform::SetLastErrorFromErrno(errno, platform::ErrorObject::File);
+        return FALSE;
+    }
+    const auto size = static_cast<ULONGLONG>(info.st_size);
+    const auto device = static_cast<ULONGLONG>(info.st_dev);
+    const auto inode = static_cast<ULONGLONG>(info.st_ino);
+    BY_HANDLE_FILE_INFORMATION out{};
+    out.dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+    out.ftCreationTime = platform::ToFileTime(info.st_ctim);
+    out.ftLastAccessTime = platform::ToFileTime(info.st_atim);
+    out.ftLastWriteTime = platform::ToFileTime(info.st_mtim);
+    out.dwVolumeSerialNumber = static_cast<DWORD>(device ^ (device >> 32));
+    out.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    out.nFileSizeLow = static_cast<DWORD>(size);
+    out.nNumberOfLinks = static_cast<DWORD>(info.st_nlink);
+    out.nFileIndexHigh = static_cast<DWORD>(inode >> 32);
+    out.nFileIndexLow = static_cast<DWORD>(inode);
+    *lpFileInformation = out;
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
 }
 
 DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {

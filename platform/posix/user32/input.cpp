@@ -65,6 +65,16 @@ void OperatorDropDown(HWND combo) {
     });
 }
 
+void OperatorCloseUp(HWND combo) {
+    RunOnWindowThread(combo, [combo]() -> LRESULT {
+        // Not input but what the screen shows: a list that is gone is closed
+        // even if its control was disabled meanwhile. Otherwise the dialog
+        // manager would keep giving Tab, Enter and Esc to a list nobody sees.
+        if (SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0)) SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
+        return 0;
+    });
+}
+
 void OperatorSelect(HWND combo, int index) {
     RunOnWindowThread(combo, [combo, index]() -> LRESULT {
         if (!AcceptsInput(combo)) return 0;

@@ -85,6 +85,9 @@ void OperatorKey(HWND dlg, UINT vk, bool alt);
 void OperatorClose(HWND hwnd);
 // A combo box's list is about to open: CBN_DROPDOWN to its parent.
 void OperatorDropDown(HWND combo);
+// A combo box's list was closed on screen, with or without a choice (Esc, a
+// click outside, a pick): it no longer counts as dropped.
+void OperatorCloseUp(HWND combo);
 // The operator picked list item `index` of a combo box.
 void OperatorSelect(HWND combo, int index);
 // The operator replaced the edit text of an editable combo box.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <string>
 #include <thread>
 
 #include "platform/posix/kernel32/errno_map.h"
@@ -73,6 +74,37 @@ TEST(LastErrorTest, PlainSetLastErrorForgetsAnEarlierCause) {
     platform::SetLastErrorWithCause(ERROR_ACCESS_DENIED, "the port is in use by another program");
     SetLastError(ERROR_ACCESS_DENIED);
     EXPECT_EQ(platform::LastErrorCause(), platform::ErrorCause(ERROR_ACCESS_DENIED));
+}
+
+// ---------------------------------------------------------------- FormatMessageW
+std::wstring SystemText(DWORD code) {
+    wchar_t text[256] = {};
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                                   256, nullptr);
+    return std::wstring(text, n);
+}
+
+TEST(FormatMessageTest, GivesTheWordsForACodeWithTheSystemsLineEnd) {
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(SystemText(ERROR_BAD_UNIT), L"the device is gone (unplugged)\r\n");
+}
+
+TEST(FormatMessageTest, PrefersTheCauseRecordedWithTheLastError) {
+    platform::SetLastErrorFromErrno(EBUSY, ErrorObject::Port);
+    EXPECT_EQ(SystemText(ERROR_ACCESS_DENIED), L"the port is in use by another program\r\n");
+    // Another code than the last error's gets its generic words.
+    EXPECT_EQ(SystemText(ERROR_SHARING_VIOLATION), L"the file is in use by another program\r\n");
+}
+
+TEST(FormatMessageTest, RefusesWhatItDoesNotImplementAndShortBuffers) {
+    wchar_t text[4] = {L'x', 0, 0, 0};
+    EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_BAD_UNIT, 0, text, 4, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
+    EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_BAD_UNIT, 0,
+                             text, 4, nullptr),
+              0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(text[0], L'x') << "a short buffer is left untouched";
 }
 
 }  // namespace

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include <cstdlib>
 #include <fstream>
@@ -225,6 +228,67 @@ TEST(FileTest, NonAsciiPathIsOpenedAsUtf8) {
     }
     CloseHandle(h);
     ::unlink(path.c_str());
+}
+
+// ---------------------------------------------------------------- GetFileInformationByHandle
+struct Identity {
+    DWORD volume;
+    ULONGLONG index, size, written;
+};
+
+Identity IdentityOf(HANDLE h) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    EXPECT_TRUE(GetFileInformationByHandle(h, &info));
+    return Identity{info.dwVolumeSerialNumber,
+                    (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+                    (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+                    (static_cast<ULONGLONG>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                        info.ftLastWriteTime.dwLowDateTime};
+}
+
+TEST(FileInformationTest, TwoOpensOfOneFileReportTheSameFile) {
+    TempFile file(Sample());
+    HANDLE a = OpenForRead(file.Wide(), FILE_SHARE_READ);
+    HANDLE b = OpenForRead(file.Wide(), FILE_SHARE_READ);
+    ASSERT_NE(a, INVALID_HANDLE_VALUE);
+    ASSERT_NE(b, INVALID_HANDLE_VALUE);
+    const Identity ia = IdentityOf(a), ib = IdentityOf(b);
+    EXPECT_EQ(ia.volume, ib.volume);
+    EXPECT_EQ(ia.index, ib.index);
+    EXPECT_EQ(ia.size, 1000u);
+    EXPECT_EQ(ia.written, ib.written);
+    CloseHandle(a);
+    CloseHandle(b);
+}
+
+TEST(FileInformationTest, WriteTimeIsInFileTimeUnitsSince1601) {
+    TempFile file(Sample());
+    struct timespec times[2] = {{0, UTIME_OMIT}, {1700000000, 123456700}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.Path().c_str(), times, 0), 0);
+    HANDLE h = OpenForRead(file.Wide());
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    // 1970-01-01 is 11644473600 s after 1601-01-01; one unit is 100 ns.
+    EXPECT_EQ(IdentityOf(h).written, (1700000000ULL + 11644473600ULL) * 10000000ULL + 1234567ULL);
+    CloseHandle(h);
+}
+
+TEST(FileInformationTest, AReplacedFileIsAnotherFile) {
+    TempFile file(Sample());
+    HANDLE before = OpenForRead(file.Wide(), FILE_SHARE_READ);
+    ASSERT_NE(before, INVALID_HANDLE_VALUE);
+    TempFile other(Sample());
+    ASSERT_EQ(::rename(other.Path().c_str(), file.Path().c_str()), 0);
+    HANDLE after = OpenForRead(file.Wide(), FILE_SHARE_READ);
+    ASSERT_NE(after, INVALID_HANDLE_VALUE);
+    EXPECT_NE(IdentityOf(before).index, IdentityOf(after).index);
+    CloseHandle(before);
+    CloseHandle(after);
+}
+
+TEST(FileInformationTest, FailsOnAnythingButAnOpenFile) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    EXPECT_FALSE(GetFileInformationByHandle(reinterpret_cast<HANDLE>(0x7777770), &info));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
 }  // namespace

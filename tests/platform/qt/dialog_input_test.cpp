@@ -130,5 +130,70 @@ TEST_F(QtDialogInput, TypingAPortNameSetsTheWindowText) {
     EXPECT_EQ(edit->text(), QStringLiteral("COM9"));
 }
 
+// A list dismissed without a choice is closed for the dialog manager too:
+// Tab, Enter and Esc then act as with the list closed, not as keys the
+// open list would take for itself.
+class QtDismissedList : public QtDialogTest {
+protected:
+    QComboBox* OpenList(int id) {
+        auto* combo = ControlAs<QComboBox>(id);
+        // An empty list does not open: give the port list its entries as the
+        // tool does when it is about to open.
+        dlg->onDropDown = [this] {
+            SendMessageW(Item(IDC_PORT), CB_RESETCONTENT, 0, 0);
+            SendMessageW(Item(IDC_PORT), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Auto Detect"));
+            SendMessageW(Item(IDC_PORT), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"COM7"));
+        };
+        SetFocus(Item(id));
+        QTest::keyClick(combo, Qt::Key_Down, Qt::AltModifier);
+        EXPECT_TRUE(combo->view()->isVisible());
+        EXPECT_TRUE(SendMessageW(Item(id), CB_GETDROPPEDSTATE, 0, 0)) << "the open list counts as dropped";
+        return combo;
+    }
+    // What stands for the focused control's keys: the port box's edit line.
+    QWidget* KeyTarget(int id) {
+        auto* combo = ControlAs<QComboBox>(id);
+        return combo->lineEdit() ? static_cast<QWidget*>(combo->lineEdit()) : combo;
+    }
+};
+
+TEST_F(QtDismissedList, PortListDismissedWithEscapeIsClosed) {
+    QComboBox* combo = OpenList(IDC_PORT);
+    QTest::keyClick(combo->view(), Qt::Key_Escape);
+    ASSERT_TRUE(PumpUntil([&] { return !combo->view()->isVisible(); }, 1000));
+    EXPECT_FALSE(SendMessageW(Item(IDC_PORT), CB_GETDROPPEDSTATE, 0, 0));
+    EXPECT_EQ(dlg->cancels, 0) << "the Esc that closed the list reaches no further";
+    // Esc now goes to the dialog, as with a closed list.
+    QTest::keyClick(KeyTarget(IDC_PORT), Qt::Key_Escape);
+    PumpUntil([&] { return dlg->cancels > 0; }, 1000);
+    EXPECT_EQ(dlg->cancels, 1);
+}
+
+TEST_F(QtDismissedList, BaudListDismissedByAClickOutsideIsClosed) {
+    QComboBox* combo = OpenList(IDC_BAUD);
+    QWidget* popup = combo->view()->window();
+    ASSERT_NE(popup, Window());
+    // A press outside the popup closes it, as a click elsewhere on the screen does.
+    QTest::mouseClick(popup, Qt::LeftButton, Qt::NoModifier, QPoint(-20, -20));
+    ASSERT_TRUE(PumpUntil([&] { return !combo->view()->isVisible(); }, 1000));
+    EXPECT_FALSE(SendMessageW(Item(IDC_BAUD), CB_GETDROPPEDSTATE, 0, 0));
+    EXPECT_EQ(dlg->baudSelChanges, 0) << "no choice was made";
+    // Tab moves on to the next control, as with a closed list.
+    SetFocus(Item(IDC_BAUD));
+    QTest::keyClick(KeyTarget(IDC_BAUD), Qt::Key_Tab);
+    EXPECT_NE(GetFocus(), Item(IDC_BAUD));
+}
+
+TEST_F(QtDismissedList, EnterAfterADismissedListGoesToTheDialog) {
+    QComboBox* combo = OpenList(IDC_BAUD);
+    QTest::keyClick(combo->view(), Qt::Key_Escape);
+    ASSERT_TRUE(PumpUntil([&] { return !combo->view()->isVisible(); }, 1000));
+    // Enter on the closed list is the dialog's: its default command, not a
+    // key the list keeps.
+    QTest::keyClick(KeyTarget(IDC_BAUD), Qt::Key_Return);
+    PumpUntil([&] { return dlg->oks > 0; }, 1000);
+    EXPECT_EQ(dlg->oks, 1);
+}
+
 }  // namespace
 }  // namespace qt_test

@@ -1,6 +1,7 @@
 // The widget classes and the widget-to-handle link.
 #include "platform/posix/user32/qt/widgets.h"
 
+#include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QLineEdit>
 #include <QVariant>
@@ -66,7 +67,21 @@ void DropDownCombo::showPopup() {
     if (!IsWindow(hwnd_)) return;
     MirrorComboItems(hwnd_, this);
     QComboBox::showPopup();
+    // The popup closes itself on Esc and on a press outside it, without
+    // going through hidePopup(); its hiding is what every way out shares.
+    if (QWidget* popup = view()->window(); popup != window() && popup != watchedPopup_) {
+        popup->installEventFilter(this);
+        watchedPopup_ = popup;
+    }
     InputHandled();
+}
+
+bool DropDownCombo::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == watchedPopup_ && event->type() == QEvent::Hide && IsWindow(hwnd_)) {
+        user32::OperatorCloseUp(hwnd_);
+        InputHandled();
+    }
+    return QComboBox::eventFilter(watched, event);
 }
 
 }  // namespace ui_qt

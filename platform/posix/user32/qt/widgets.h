@@ -35,14 +35,20 @@ private:
 };
 
 // A combo box whose list, before it opens, is refilled by the window system:
-// the parent gets CBN_DROPDOWN first and may rebuild the items.
+// the parent gets CBN_DROPDOWN first and may rebuild the items. However the
+// list goes away (a pick, Esc, a click outside), the window system hears
+// that it closed.
 class DropDownCombo : public QComboBox {
 public:
     DropDownCombo(HWND hwnd, bool editable, QWidget* parent);
     void showPopup() override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     HWND hwnd_;
+    QObject* watchedPopup_ = nullptr;
 };
 
 }  // namespace ui_qt
