@@ -40,7 +40,7 @@ endfunction()
 # vantrel_link_windows(<target>)
 # Links <target> with vantrel_core and the system libraries the core calls.
 function(vantrel_link_windows target)
-  target_link_libraries(${target} PRIVATE vantrel_core setupapi comctl32 Threads::Threads)
+  target_link_libraries(${target} PRIVATE vantrel_core setupapi cfgmgr32 comctl32 Threads::Threads)
 endfunction()
 
 # The windowed tool: the wide entry point (-municode) of framework/entry_windows.cpp.

@@ -6,6 +6,7 @@
 // platform difference and comes from platform/api.h.
 #include "device/lookup.h"
 
+#include <cstring>
 #include <cwchar>
 
 #include "app/VantrelDlg.h"
@@ -71,6 +72,39 @@ bool MatchesRow(const wchar_t* firstHardwareId, const DeviceIdEntry& row) {
     return row.mi[0] == L'\0' || std::wcsstr(firstHardwareId, row.mi) != nullptr;
 }
 
+namespace {
+
+// The instance part of a USB device's instance ID: everything after the
+// enumerator and the device ID ("USB\VID_0483&PID_5740\<this>"), empty
+// for another enumerator or a made-up instance.
+std::wstring SerialOfUsbInstance(const std::wstring& id) {
+    if (id.compare(0, 4, L"USB\\") != 0)
+        return {};
+    const size_t second = id.find(L'\\', 4);
+    if (second == std::wstring::npos)
+        return {};
+    std::wstring instance = id.substr(second + 1);
+    return instance.find(L'&') == std::wstring::npos ? instance : std::wstring();
+}
+
+std::wstring UsbSerialNumber(HDEVINFO set, SP_DEVINFO_DATA* device) {
+    wchar_t id[MAX_DEVICE_ID_LEN];
+    DWORD required = 0;
+    if (!SetupDiGetDeviceInstanceIdW(set, device, id, MAX_DEVICE_ID_LEN, &required))
+        return {};
+    // A port on an interface of a composite device: the serial number
+    // belongs to the device above it.
+    if (std::wcsstr(id, L"&MI_") != nullptr) {
+        DEVINST parent = 0;
+        if (CM_Get_Parent(&parent, device->DevInst, 0) != CR_SUCCESS ||
+            CM_Get_Device_IDW(parent, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS)
+            return {};
+    }
+    return SerialOfUsbInstance(id);
+}
+
+}  // namespace
+
 const DeviceIdEntry g_DeviceIdTable[kDeviceIdRows] = {
     {kPortsClass, L"VID_03EB", L"PID_6133", L"MI_00"},
     {kPortsClass, L"VID_0483", L"PID_5740", L""},
@@ -120,6 +154,48 @@ bool FindDevicePort(const DeviceIdEntry& row, wchar_t (&path)[kDevFileNameChars]
         return true;
     }
     return false;
+}
+
+std::vector<DevicePortMatch> FindDevicePorts() {
+    std::vector<DevicePortMatch> found;
+    // Each setup class of the table once, in the order of its first row.
+    std::vector<const GUID*> classes;
+    for (const DeviceIdEntry& row : g_DeviceIdTable) {
+        bool seen = false;
+        for (const GUID* known : classes)
+            seen = seen || std::memcmp(known, &row.classGuid, sizeof(GUID)) == 0;
+        if (!seen)
+            classes.push_back(&row.classGuid);
+    }
+    for (const GUID* setupClass : classes) {
+        DeviceSet set = OpenPresentDevices(*setupClass);
+        if (!set)
+            continue;
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof(device);
+        for (DWORD index = 0; SetupDiEnumDeviceInfo(set.get(), index, &device); ++index) {
+            auto hardwareIds = ReadDeviceProperty(set.get(), &device, SPDRP_HARDWAREID);
+            if (!hardwareIds)
+                continue;
+            bool matches = false;
+            for (const DeviceIdEntry& row : g_DeviceIdTable)
+                matches = matches || (std::memcmp(&row.classGuid, setupClass, sizeof(GUID)) == 0 &&
+                                      MatchesRow(AsText(hardwareIds), row));
+            if (!matches)
+                continue;
+            auto friendlyName = ReadDeviceProperty(set.get(), &device, SPDRP_FRIENDLYNAME);
+            const wchar_t* name = nullptr;
+            size_t length = 0;
+            if (!friendlyName || !PortNameOf(AsText(friendlyName), &name, &length) || length > kMaxPortNameChars)
+                continue;
+            DevicePortMatch match;
+            match.path = std::wstring(kPathPrefix) + std::wstring(name, length);
+            match.hardwareId = AsText(hardwareIds);
+            match.serialNumber = UsbSerialNumber(set.get(), &device);
+            found.push_back(std::move(match));
+        }
+    }
+    return found;
 }
 
 void EnumSerialPorts(wchar_t (&list)[kPortListChars]) {

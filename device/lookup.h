@@ -7,6 +7,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "common/state.h"
 #include "platform/api.h"
@@ -45,6 +47,21 @@ std::unique_ptr<BYTE[]> ReadDeviceProperty(HDEVINFO deviceSet, SP_DEVINFO_DATA* 
 // Finds the first present device matching row and writes "\\.\" + its port
 // name into path. Returns false and leaves path untouched when none is found.
 bool FindDevicePort(const DeviceIdEntry& row, wchar_t (&path)[kDevFileNameChars]);
+
+// One present terminal port, as FindDevicePorts reports it.
+struct DevicePortMatch {
+    std::wstring path;          // "\\.\" + the port name, as FindDevicePort writes it
+    std::wstring hardwareId;    // the first hardware ID, the one the table matched
+    std::wstring serialNumber;  // the USB serial number; empty when the device has none
+};
+
+// Every present device matching any row of the table, by the rules of
+// FindDevicePort, in enumeration order, each once. The serial number is
+// the instance part of the USB device's instance ID (for a port on an
+// interface of a composite device, its parent's); a made-up instance part
+// (one holding "&", which Windows gives devices without a serial number) is
+// no serial number. Device strings are the device's own: untrusted.
+std::vector<DevicePortMatch> FindDevicePorts();
 
 // Fills list with the port names of all present ports, in enumeration order.
 void EnumSerialPorts(wchar_t (&list)[kPortListChars]);

@@ -17,6 +17,7 @@
 #  include <commctrl.h>
 #  include <dbt.h>
 #  include <setupapi.h>
+#  include <cfgmgr32.h>
 #  include <devguid.h>
 // The text that opens the port name inside a port's friendly name: "USB Serial (COM7)".
 #  define PLATFORM_PORT_NAME_OPENER L"(COM"

@@ -694,3 +694,19 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINF
                                               PBYTE PropertyBuffer, DWORD PropertyBufferSize,
                                               PDWORD RequiredSize);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
+BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, LPWSTR DeviceInstanceId,
+                                        DWORD DeviceInstanceIdSize, PDWORD RequiredSize);
+
+// ---------------------------------------------------------------- cfgmgr32
+// Device instance handles name one device for the life of the process; the
+// parent of a port on an interface of a composite USB device is the device.
+typedef DWORD DEVINST;
+typedef DWORD CONFIGRET;
+#define CR_SUCCESS 0x00000000
+#define CR_INVALID_POINTER 0x00000003
+#define CR_INVALID_DEVNODE 0x00000005
+#define CR_NO_SUCH_DEVNODE 0x0000000D
+#define CR_BUFFER_SMALL 0x0000001A
+#define MAX_DEVICE_ID_LEN 200
+CONFIGRET WINAPI CM_Get_Parent(DEVINST* pdnDevInst, DEVINST dnDevInst, ULONG ulFlags);
+CONFIGRET WINAPI CM_Get_Device_IDW(DEVINST dnDevInst, LPWSTR Buffer, ULONG BufferLen, ULONG ulFlags);

@@ -55,7 +55,7 @@ protected:
                                                             {"bcdDevice", "0100"}, {"bDeviceClass", "ef"},
                                                             {"bDeviceSubClass", "02"}, {"bDeviceProtocol", "01"},
                                                             {"bNumInterfaces", " 3"}, {"bNumConfigurations", "1"},
-                                                            {"product", "POS Terminal"}});
+                                                            {"product", "POS Terminal"}, {"serial", " SN\"1\n\x1b[2J "}});
         const std::string mi0 = Add("usb", "1-1:1.0", terminal, {{"bInterfaceNumber", "00"}});
         Add("usb", "1-1:1.1", terminal, {{"bInterfaceNumber", "01"}});
         const std::string mi2 = Add("usb", "1-1:1.2", terminal, {{"bInterfaceNumber", "02"}});
@@ -217,6 +217,26 @@ TEST_F(SysfsPortsTest, RowOneFindsTheSecondTerminal) {
     wchar_t path[kDevFileNameChars] = {};
     ASSERT_TRUE(FindDevicePort(g_DeviceIdTable[1], path));
     EXPECT_EQ(std::wstring(path), L"\\\\.\\ttyACM10");
+}
+
+TEST_F(SysfsPortsTest, FindDevicePortsGivesEveryTerminalWithItsSerialNumber) {
+    const std::vector<DevicePortMatch> found = FindDevicePorts();
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].path, L"\\\\.\\ttyACM0");
+    EXPECT_EQ(found[0].hardwareId, L"USB\\VID_03EB&PID_6133&REV_0100&MI_00");
+    // The composite device's serial number, read from the device above the
+    // interface, whole: the device's blanks, quote, newline and escape kept.
+    EXPECT_EQ(found[0].serialNumber, L" SN\"1\n\x1b[2J ");
+    EXPECT_EQ(found[1].path, L"\\\\.\\ttyACM10");
+    EXPECT_EQ(found[1].hardwareId, L"USB\\VID_0483&PID_5740&REV_0200");
+    EXPECT_EQ(found[1].serialNumber, L"") << "a device without a serial attribute has none";
+}
+
+TEST_F(SysfsPortsTest, FindDevicePortsFollowsAnUnplug) {
+    umockdev_testbed_remove_device(testbed_, terminalTty_.c_str());
+    const std::vector<DevicePortMatch> found = FindDevicePorts();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].path, L"\\\\.\\ttyACM10");
 }
 
 TEST_F(SysfsPortsTest, PortListHoldsEveryPresentPort) {

@@ -194,3 +194,19 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
     owned.reset(static_cast<FakeSet*>(DeviceInfoSet));
     return TRUE;
 }
+
+// The scripted devices carry no instance IDs: the lookups read them only for
+// the USB serial number, which these devices then do not have.
+BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA /*DeviceInfoData*/, LPWSTR /*DeviceInstanceId*/,
+                                        DWORD /*DeviceInstanceIdSize*/, PDWORD /*RequiredSize*/) {
+    SetLastError(fake::LookUp(DeviceInfoSet) == nullptr ? ERROR_INVALID_HANDLE : ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+}
+
+CONFIGRET WINAPI CM_Get_Parent(DEVINST* /*pdnDevInst*/, DEVINST /*dnDevInst*/, ULONG /*ulFlags*/) {
+    return CR_NO_SUCH_DEVNODE;
+}
+
+CONFIGRET WINAPI CM_Get_Device_IDW(DEVINST /*dnDevInst*/, LPWSTR /*Buffer*/, ULONG /*BufferLen*/, ULONG /*ulFlags*/) {
+    return CR_NO_SUCH_DEVNODE;
+}

@@ -5,6 +5,11 @@
 // taken afresh, as on Windows; port_cache.cpp makes that cheap while
 // nothing changes.
 //
+// Device instance handles (DevInst) stay valid beyond the set, as on
+// Windows, so CM_Get_Parent and CM_Get_Device_IDW answer from the handle
+// alone: every instance ID seen gets one number for the life of the process
+// (a table bounded by the devices ever plugged in).
+//
 // Only the ports setup class has members here; every other class gives an
 // empty set, so a lookup over it finds nothing rather than failing.
 // Without DIGCF_PRESENT Windows would add installed-but-absent devices;
@@ -44,6 +49,29 @@ PortSnapshot* LookUp(HDEVINFO handle) {
 
 bool SameGuid(const GUID& a, const GUID& b) {
     return std::memcmp(&a, &b, sizeof(GUID)) == 0;
+}
+
+struct DeviceNode {
+    std::wstring id;
+    DEVINST parent = 0;  // 0: none known
+};
+std::mutex g_nodesLock;
+std::vector<DeviceNode> g_nodes;  // DevInst n is g_nodes[n - 1]
+
+// The handle of an instance ID, noting its parent's.
+DEVINST NodeOf(const std::wstring& id, const std::wstring& parentId) {
+    std::lock_guard<std::mutex> lock(g_nodesLock);
+    const auto intern = [](const std::wstring& text) {
+        for (size_t i = 0; i < g_nodes.size(); ++i)
+            if (g_nodes[i].id == text)
+                return static_cast<DEVINST>(i + 1);
+        g_nodes.push_back({text, 0});
+        return static_cast<DEVINST>(g_nodes.size());
+    };
+    const DEVINST parent = parentId.empty() ? 0 : intern(parentId);
+    const DEVINST node = intern(id);
+    g_nodes[node - 1].parent = parent;
+    return node;
 }
 
 // The member a device information element names, or null (last error set).
@@ -95,8 +123,9 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP
         SetLastError(ERROR_NO_MORE_ITEMS);
         return FALSE;
     }
+    const posix::SysfsPort& port = (*set->ports)[MemberIndex];
     DeviceInfoData->ClassGuid = GUID_DEVCLASS_PORTS;
-    DeviceInfoData->DevInst = MemberIndex + 1;  // device instance handles are never 0
+    DeviceInfoData->DevInst = NodeOf(port.instanceId, port.parentInstanceId);
     DeviceInfoData->Reserved = MemberIndex;
     return TRUE;
 }
@@ -150,4 +179,55 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
         owned.reset(static_cast<PortSnapshot*>(DeviceInfoSet));
     }
     return TRUE;
+}
+
+BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, LPWSTR DeviceInstanceId,
+                                        DWORD DeviceInstanceIdSize, PDWORD RequiredSize) {
+    const posix::SysfsPort* port = Member(DeviceInfoSet, DeviceInfoData);
+    if (port == nullptr)
+        return FALSE;
+    // In characters, with the terminator, as Windows counts it.
+    const DWORD chars = static_cast<DWORD>(port->instanceId.size() + 1);
+    if (RequiredSize != nullptr)
+        *RequiredSize = chars;
+    if (DeviceInstanceId == nullptr && DeviceInstanceIdSize != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (DeviceInstanceIdSize < chars) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    std::memcpy(DeviceInstanceId, port->instanceId.c_str(), chars * sizeof(wchar_t));
+    return TRUE;
+}
+
+CONFIGRET WINAPI CM_Get_Parent(DEVINST* pdnDevInst, DEVINST dnDevInst, ULONG /*ulFlags*/) {
+    if (pdnDevInst == nullptr)
+        return CR_INVALID_POINTER;
+    std::lock_guard<std::mutex> lock(g_nodesLock);
+    if (dnDevInst == 0 || dnDevInst > g_nodes.size())
+        return CR_INVALID_DEVNODE;
+    // A port without a USB device above it: the machine's tree above it is
+    // not modelled, so it has no parent to name.
+    const DEVINST parent = g_nodes[dnDevInst - 1].parent;
+    if (parent == 0)
+        return CR_NO_SUCH_DEVNODE;
+    *pdnDevInst = parent;
+    return CR_SUCCESS;
+}
+
+CONFIGRET WINAPI CM_Get_Device_IDW(DEVINST dnDevInst, LPWSTR Buffer, ULONG BufferLen, ULONG /*ulFlags*/) {
+    if (Buffer == nullptr)
+        return CR_INVALID_POINTER;
+    std::lock_guard<std::mutex> lock(g_nodesLock);
+    if (dnDevInst == 0 || dnDevInst > g_nodes.size())
+        return CR_INVALID_DEVNODE;
+    const std::wstring& id = g_nodes[dnDevInst - 1].id;
+    // Windows fills the buffer without a terminator when only that misses;
+    // refusing is the safer answer for our callers.
+    if (BufferLen < id.size() + 1)
+        return CR_BUFFER_SMALL;
+    std::memcpy(Buffer, id.c_str(), (id.size() + 1) * sizeof(wchar_t));
+    return CR_SUCCESS;
 }

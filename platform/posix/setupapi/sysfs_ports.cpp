@@ -24,6 +24,10 @@
 //   "ACPI\PNP0501", "*PNP0501".
 // - anything else: "<BUS>\<driver>", the upper-cased bus and the driver
 //   name, "PLATFORM\serial8250".
+// Instance IDs: "<device ID>\<USB serial number>" for a USB device, the
+// serial number read whole from its "serial" attribute (it is the device's
+// own text, so nothing in it is trimmed but the kernel's closing newline);
+// without one, and for interfaces and other ports, "&" and the sysfs name.
 // Friendly names: the name the Windows driver for that hardware gives its
 // ports ("USB Serial Device" for a CDC port, "USB Serial Port" for FTDI,
 // "Communications Port" on board), followed by " (" + name + ")". The
@@ -160,6 +164,25 @@ bool ReadAttribute(const std::string& path, std::string* value) {
     while (start < length && blank(buffer[start]))
         ++start;
     value->assign(buffer + start, length - start);
+    return true;
+}
+
+// A whole attribute as the device gave it, without the newline sysfs adds.
+bool ReadRawAttribute(const std::string& path, std::string* value) {
+    const platform::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() < 0)
+        return false;
+    char buffer[512];
+    ssize_t n;
+    do {
+        n = read(fd.Get(), buffer, sizeof(buffer));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return false;
+    size_t length = static_cast<size_t>(n);
+    if (length > 0 && buffer[length - 1] == '\n')
+        --length;
+    value->assign(buffer, length);
     return true;
 }
 
@@ -341,6 +364,18 @@ void DescribeUsb(PortReader& reader, const UsbIdentity& usb, SysfsPort* port) {
         port->hardwareIds = {L"USB\\" + identity + L"&REV_" + Hex(rev, 4) + mi, L"USB\\" + identity + mi};
     }
     port->friendlyName = UsbPortDescription(driver);
+    if (driver == "ftdi_sio")
+        return;  // its port hangs off FTDI's own bus: the instance ID is made up below
+    std::string serial;
+    const bool hasSerial = ReadRawAttribute(usb.deviceDir + "/serial", &serial) && !serial.empty();
+    const std::wstring device =
+        L"USB\\" + identity + L"\\" + (hasSerial ? Widen(serial) : L"&" + Widen(BaseName(usb.deviceDir)));
+    if (composite) {
+        port->instanceId = L"USB\\" + identity + L"&MI_" + Hex(number, 2) + L"\\&" + Widen(BaseName(usb.interfaceDir));
+        port->parentInstanceId = device;
+    } else {
+        port->instanceId = device;
+    }
 }
 
 // An ID of the PNP form: three letters, four hexadecimal digits.
@@ -465,6 +500,8 @@ bool DescribePort(PortReader& reader, int classFd, const std::string& name, Sysf
         DescribeUsb(reader, usb, port);
     else
         DescribeOther(reader, hardwareDir, driver, port);
+    if (port->instanceId.empty())
+        port->instanceId = port->hardwareIds.front() + L"\\&" + port->name;
     port->friendlyName += L" (" + port->name + L")";
     return true;
 }

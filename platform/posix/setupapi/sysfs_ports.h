@@ -21,6 +21,14 @@ struct SysfsPort {
     std::wstring name;                      // ttyACM0, ttyUSB0, ttyS0
     std::vector<std::wstring> hardwareIds;  // most specific first; never empty
     std::wstring friendlyName;              // "... (ttyACM0)"
+    // The device instance ID in the Windows form: enumerator, device ID and
+    // instance, "USB\VID_0483&PID_5740\<serial number>"; a port on an
+    // interface of a composite device is "USB\VID_..&PID_..&MI_00\&1-1:1.0"
+    // and its parent is the USB device. An instance part that starts with
+    // "&" is made up from the sysfs name, as Windows makes one up from the
+    // location when a device has no serial number.
+    std::wstring instanceId;
+    std::wstring parentInstanceId;  // empty when the port's parent is no USB device
 };
 
 // One fact a listing was decided on that can change while the tty's class

@@ -1,0 +1,33 @@
+// The station's command line: its table for the shared usage library (help,
+// version, man page, the argument scan) and the checks on every value. Not
+// here: what the options do.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/usage/program.h"
+
+namespace station {
+
+struct Options {
+  std::string script = "upgrader.asc";
+  std::vector<std::string> ports;  // --ports: fixed ports instead of discovery
+  std::string baud = "3686400";
+  unsigned jobs = 0;               // 0: the number of processors
+  std::string log;                 // empty: no log
+  std::optional<unsigned> count;   // stop after this many runs have ended
+  std::string cli;                 // empty: beside the station
+  unsigned hangMarginSeconds = 10;
+  unsigned pollMs = 75;
+};
+
+const usage::Program& StationProgram();
+
+// Reads argv into *options. Returns the exit code when the program is to end
+// here (help or version printed: 0; a mistake reported with the usage: 2),
+// empty when it is to run.
+std::optional<int> ParseOptions(int argc, char** argv, Options* options);
+
+}  // namespace station

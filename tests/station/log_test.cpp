@@ -1,0 +1,81 @@
+// The run log: JSON string escaping of device strings and the record line.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "station/log.h"
+#include "tests/tools/harness.h"
+
+namespace station {
+namespace {
+
+TEST(JsonString, EscapesQuoteBackslashAndControlCharacters) {
+  EXPECT_EQ(JsonString("a\"b\\c"), R"("a\"b\\c")");
+  EXPECT_EQ(JsonString("l1\nl2\r\t\b\f"), R"("l1\nl2\r\t\b\f")");
+  EXPECT_EQ(JsonString(std::string("\x1b[2J\x01\x7f", 6)), R"("\u001b[2J\u0001\u007f")");
+  EXPECT_EQ(JsonString(std::string("a\0b", 3)), R"("a\u0000b")");
+}
+
+TEST(JsonString, KeepsValidUtf8AndReplacesInvalidBytes) {
+  EXPECT_EQ(JsonString("Kasse \xc3\xa4 \xe2\x82\xac \xf0\x9f\x98\x80"), "\"Kasse \xc3\xa4 \xe2\x82\xac \xf0\x9f\x98\x80\"");
+  EXPECT_EQ(JsonString("\xff"), R"("\ufffd")");
+  EXPECT_EQ(JsonString("a\xc3"), R"("a\ufffd")") << "a sequence cut off at the end";
+  EXPECT_EQ(JsonString("\xc0\xaf"), R"("\ufffd\ufffd")") << "an overlong '/'";
+  EXPECT_EQ(JsonString("\xed\xa0\x80"), R"("\ufffd\ufffd\ufffd")") << "a UTF-16 surrogate";
+  EXPECT_EQ(JsonString("\xf4\x90\x80\x80"), R"("\ufffd\ufffd\ufffd\ufffd")") << "past U+10FFFF";
+  EXPECT_EQ(JsonString("\xe2\x82\""), R"("\ufffd\ufffd\"")") << "a quote ending a broken sequence is still a quote";
+}
+
+RunRecord Sample() {
+  RunRecord r;
+  r.start = std::chrono::system_clock::time_point(std::chrono::milliseconds(1796728478123));
+  r.end = r.start + std::chrono::milliseconds(2500);
+  r.port = "ttyACM0";
+  r.hardwareId = "USB\\VID_0483&PID_5740&REV_0200";
+  r.serial = "S\"1\n";
+  r.scriptSize = 4242;
+  r.scriptSha256 = std::string(64, 'a');
+  r.baud = "3686400";
+  r.result = "success";
+  r.exitCode = 0;
+  r.payloadBytes = 4096;
+  r.success = true;
+  return r;
+}
+
+TEST(JsonLine, HoldsEveryFieldOnOneLine) {
+  EXPECT_EQ(JsonLine(Sample()),
+            "{\"start\":\"2026-12-08T11:14:38.123Z\",\"end\":\"2026-12-08T11:14:40.623Z\",\"port\":\"ttyACM0\","
+            "\"hardware_id\":\"USB\\\\VID_0483&PID_5740&REV_0200\",\"serial\":\"S\\\"1\\n\",\"script_size\":4242,"
+            "\"script_sha256\":\"" + std::string(64, 'a') + "\",\"baud\":\"3686400\",\"result\":\"success\","
+            "\"exit_code\":0,\"payload_bytes\":4096,\"duration_s\":2.500}");
+}
+
+TEST(RunLog, AppendsToWhatIsThereOneLineEach) {
+  tools::testing::TempDir dir;
+  const std::string path = dir.path("runs.log");
+  tools::testing::WriteText(path, "earlier\n");
+  std::string error;
+  {
+    auto log = RunLog::Open(path, &error);
+    ASSERT_TRUE(log) << error;
+    ASSERT_TRUE(log->Append(Sample(), &error)) << error;
+    // Flushed at once: readable before the log is closed.
+    std::ifstream in(path);
+    std::string first, second;
+    std::getline(in, first);
+    std::getline(in, second);
+    EXPECT_EQ(first, "earlier");
+    EXPECT_EQ(second, JsonLine(Sample()));
+  }
+}
+
+TEST(RunLog, AFolderThatDoesNotExistIsRefusedWithTheCause) {
+  std::string error;
+  EXPECT_FALSE(RunLog::Open("/nonexistent-dir/runs.log", &error));
+  EXPECT_NE(error.find("/nonexistent-dir/runs.log: No such file or directory"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace station

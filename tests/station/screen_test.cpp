@@ -1,0 +1,54 @@
+// What reaches the terminal from device strings, and the table's columns.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "station/screen.h"
+
+namespace station {
+namespace {
+
+TEST(ScreenText, ShowsControlCharactersAndEscapeSequencesAsText) {
+  EXPECT_EQ(ScreenText("Q\"\n\x1b[31mX"), "Q\"\\x0a\\x1b[31mX");
+  EXPECT_EQ(ScreenText(std::string("\r\x7f\0", 3)), "\\x0d\\x7f\\x00");
+  EXPECT_EQ(ScreenText("a\\x1b"), "a\\\\x1b") << "a backslash is doubled, so the text cannot pose as an escape";
+}
+
+TEST(ScreenText, ShowsC1ControlsAndInvalidUtf8AsText) {
+  EXPECT_EQ(ScreenText("\xc2\x9b" "2J"), "\\u009b2J") << "CSI as a C1 control";
+  EXPECT_EQ(ScreenText("\x9b" "2J"), "\\x9b2J") << "CSI as a lone byte";
+  EXPECT_EQ(ScreenText("\xc3\xa4\xe2\x82"), "\xc3\xa4\\xe2\\x82");
+}
+
+TEST(Column, PadsAndCutsByCharacters) {
+  EXPECT_EQ(Column("ab", 5), "ab   ");
+  EXPECT_EQ(Column("abcdefgh", 5), "abc~ ");
+  EXPECT_EQ(Column("\xc3\xa4\xc3\xa4", 4), "\xc3\xa4\xc3\xa4  ");
+}
+
+TEST(EventLines, DeviceStringsAreEscapedInEveryLine) {
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* out = open_memstream(&buffer, &size);
+  ASSERT_NE(out, nullptr);
+  {
+    auto screen = MakeEventLines(out);
+    screen->Event({RunEvent::Kind::Start, "ttyACM0", "\x1b]0;owned\x07", 0, 0, {}, {}});
+    RunRecord r;
+    r.port = "tty\x1b[2J";
+    r.result = "success";
+    r.exitCode = 0;
+    screen->End(r);
+  }
+  std::fclose(out);
+  const std::string text(buffer, size);
+  std::free(buffer);
+  EXPECT_EQ(text.find('\x1b'), std::string::npos);
+  EXPECT_EQ(text.find('\x07'), std::string::npos);
+  EXPECT_NE(text.find("start: ttyACM0 serial=\\x1b]0;owned\\x07\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("end: tty\\x1b[2J success exit=0"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace station
