@@ -25,6 +25,7 @@
 #include "tools/process/child.h"
 #include "tools/script/description.h"
 #include "tools/script_format.h"
+#include "tools/usage/program.h"
 
 namespace {
 
@@ -126,15 +127,50 @@ std::vector<unsigned> ParseCounts(const std::string& text) {
   return counts;
 }
 
+const usage::Program& StationBenchProgram() {
+  static const usage::Program program{
+      "vantrel-station-bench",
+      "measure vantrel-station with several simulated terminals at once",
+      {"[--counts LIST] [--station PATH] [--cli PATH] [--sim PATH]"},
+      "Builds a 2 MiB script, times one vantrel-cli run alone against the terminal simulator, then "
+      "vantrel-station with 1, 2, 4 and 8 simulated terminals at once (--ports, as many jobs), each playing the "
+      "same script, and prints each wall time beside the one alone, with the station's own CPU time.",
+      {
+          {"--counts", "LIST", "How many terminals at once, comma-separated (default 1,2,4,8)."},
+          {"--station", "PATH", "The vantrel-station to measure (default: the one built with this bench)."},
+          {"--cli", "PATH", "The vantrel-cli the runs use (default: the one built with this bench)."},
+          {"--sim", "PATH", "The terminal simulator (default: the one built with this bench)."},
+      },
+      {
+          {"0", "the table was printed"},
+          {"1", "a program could not be run or measured"},
+          {"2", "usage: an unknown option or a bad value"},
+      },
+      {},
+  };
+  return program;
+}
+
 int Run(int argc, char** argv) {
   Settings s;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string a = argv[i];
-    if (a == "--counts") s.counts = ParseCounts(argv[i + 1]);
-    else if (a == "--station") s.station = argv[i + 1];
-    else if (a == "--cli") s.cli = argv[i + 1];
-    else if (a == "--sim") s.sim = argv[i + 1];
-    else throw std::invalid_argument("unknown argument " + a);
+  const usage::Scan scan = usage::ScanArguments(StationBenchProgram(), argc, argv);
+  if (scan.action != usage::Action::kRun) return usage::Finish(StationBenchProgram(), scan);
+  for (const usage::Arg& a : scan.args) {
+    if (a.name == "--counts") {
+      try {
+        s.counts = ParseCounts(a.value);
+      } catch (const std::exception&) {
+        return usage::UsageError(StationBenchProgram(), "--counts: not a list of whole numbers '" + a.value + "'");
+      }
+      if (s.counts.empty())
+        return usage::UsageError(StationBenchProgram(), "--counts: no count in '" + a.value + "'");
+    } else if (a.name == "--station") {
+      s.station = a.value;
+    } else if (a.name == "--cli") {
+      s.cli = a.value;
+    } else if (a.name == "--sim") {
+      s.sim = a.value;
+    }
   }
   TempFolder work;
   std::string big = "open\n";

@@ -39,6 +39,15 @@ std::vector<Program> Programs() {
 #ifdef VANTREL_WINDOW_EXE
   all.push_back({"Vantrel", VANTREL_WINDOW_EXE});
 #endif
+#ifdef VANTREL_STATION_EXE
+  all.push_back({"vantrel-station", VANTREL_STATION_EXE});
+#endif
+#ifdef VANTREL_STATION_BENCH_EXE
+  all.push_back({"vantrel-station-bench", VANTREL_STATION_BENCH_EXE});
+#endif
+#ifdef VANTREL_BENCH_REFERENCE_EXE
+  all.push_back({"vantrel-bench-reference", VANTREL_BENCH_REFERENCE_EXE});
+#endif
   return all;
 }
 
