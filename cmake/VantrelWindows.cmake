@@ -45,8 +45,10 @@ endfunction()
 
 # The windowed tool: the wide entry point (-municode) of framework/entry_windows.cpp.
 if(TARGET vantrel_app_object AND TARGET vantrel_framework_entry)
-  add_executable(Vantrel WIN32 $<TARGET_OBJECTS:vantrel_app_object> $<TARGET_OBJECTS:vantrel_framework_entry>)
+  add_executable(Vantrel WIN32 $<TARGET_OBJECTS:vantrel_app_object> $<TARGET_OBJECTS:vantrel_framework_entry>
+    $<TARGET_OBJECTS:vantrel_window_options>)
   vantrel_link_windows(Vantrel)
+  target_link_libraries(Vantrel PRIVATE vantrel_usage)
   target_link_options(Vantrel PRIVATE -municode)
   vantrel_windows_resources(Vantrel Vantrel.exe "Vantrel terminal upgrader")
 endif()

@@ -1,4 +1,4 @@
-// The command line of a windowed program, read by the POSIX entry before the
+// The command line of a windowed program, read by the program entry before the
 // framework starts and before any window exists, so --help and --version
 // answer on stdout without a display. Each windowed program defines it.
 #pragma once

@@ -1,10 +1,11 @@
-// The window program Vantrel's command line on Linux: its one table for
-// --help, --version and the man page (tools/usage), read before the window
-// starts. The window itself takes no options of its own; Qt reads its own
-// (-platform, -style, ...) from the command line when the window system
-// starts, so those are accepted here and passed on untouched.
+// The window program Vantrel's command line: its one table for --help,
+// --version and the man page (tools/usage), read before the window starts.
+// The window itself takes no options of its own; a window toolkit may read
+// its own from the command line (Qt's -platform, -style, ...), so those are
+// accepted here and passed on untouched (window/toolkit.h).
 #include "framework/entry.h"
 #include "tools/usage/program.h"
+#include "window/toolkit.h"
 
 namespace {
 
@@ -12,16 +13,12 @@ const usage::Program& WindowProgram() {
     static const usage::Program program{
         "Vantrel",
         "upgrade a point-of-sale terminal attached over USB, in a window",
-        {"[-platform NAME] [-style NAME] [-reverse]"},
+        {ToolkitSynopsis()},
         "The operator picks a port (or \"Auto Detect\") and a line speed and presses \"loader\"; the window "
         "plays the upgrade script upgrader.asc from the current directory record by record, shows progress and "
         "status, and can wait for the terminal to be plugged in.\n\n"
         "vantrel-cli does the same without a window.",
-        {
-            {"-platform", "NAME", "Qt's window system plugin: xcb, wayland or offscreen."},
-            {"-style", "NAME", "Qt's widget style, such as Fusion."},
-            {"-reverse", "", "Lay the window out right to left (Qt)."},
-        },
+        ToolkitOptions(),
         {
             {"0", "the window was closed"},
             {"2", "usage: an unknown option or a missing value"},
@@ -29,8 +26,9 @@ const usage::Program& WindowProgram() {
         {
             {"files", "upgrader.asc in the current directory: the upgrade script."},
             {"environment",
-             "VANTREL_TRACE=1 writes the trace to stderr, VANTREL_TRACE=/path/file appends it to a file. "
-             "QT_QPA_PLATFORM chooses the window system as -platform does."},
+             std::string("VANTREL_TRACE=1 writes the trace to stderr, VANTREL_TRACE=/path/file appends it to a "
+                         "file (Linux; on Windows the trace goes to the debugger output).") +
+                 ToolkitEnvironment()},
         },
     };
     return program;
