@@ -22,6 +22,7 @@
 #include "device/monitor.h"
 #include "framework/afxwin.h"
 #include "platform/posix/kernel32/trace_sink.h"
+#include "tests/fakes/umockdev.h"
 
 namespace {
 
@@ -59,16 +60,8 @@ void BuildTestbed(UMockdevTestbed* testbed) {
 
 int main(int argc, char** argv) {
     const bool mock = argc > 1 && std::strcmp(argv[1], "--mock") == 0;
-    if (mock && std::getenv("VANTREL_UNDER_UMOCKDEV") == nullptr) {
-        setenv("VANTREL_UNDER_UMOCKDEV", "1", 1);
-        setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 0);
-        std::vector<char*> args{const_cast<char*>("umockdev-wrapper")};
-        for (int i = 0; i < argc; ++i)
-            args.push_back(argv[i]);
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        std::perror("starting under umockdev-wrapper");
-        return 1;
+    if (mock) {
+        if (const int failed = vantrel::testing::EnterUmockdev(argc, argv); failed >= 0) return failed;
     }
     UMockdevTestbed* testbed = nullptr;
     if (mock) {

@@ -21,6 +21,7 @@
 
 #include "tests/station/fixture.h"
 #include "tools/script_format.h"
+#include "tests/fakes/umockdev.h"
 
 namespace station::testing {
 namespace {
@@ -367,19 +368,7 @@ TEST_F(StationE2ETest, ListedPortsRunTheSameWayAndOneAppearingLaterIsServed) {
 }  // namespace station::testing
 
 int main(int argc, char** argv) {
-  if (std::getenv("VANTREL_UNDER_UMOCKDEV") == nullptr) {
-    setenv("VANTREL_UNDER_UMOCKDEV", "1", 1);
-    // The preload library comes before the sanitizer runtime in the library
-    // list; AddressSanitizer must be told that this is fine.
-    std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
-    setenv("ASAN_OPTIONS", (asan.empty() ? "" : asan + ":").append("verify_asan_link_order=0").c_str(), 1);
-    std::vector<char*> args{const_cast<char*>("umockdev-wrapper")};
-    for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    std::perror("starting the tests under umockdev-wrapper");
-    return 1;
-  }
+  if (const int failed = vantrel::testing::EnterUmockdev(argc, argv); failed >= 0) return failed;
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
