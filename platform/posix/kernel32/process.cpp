@@ -2,6 +2,7 @@
 // GetModuleFileNameW. The process has one module, the executable; its
 // handle is the classic image base, a value that is never null and that no
 // other handle kind uses.
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -60,7 +61,24 @@ DWORD WINAPI GetTickCount(void) {
     return static_cast<DWORD>(ms);
 }
 
-DWORD WINAPI GetCurrentThreadId(void) { return static_cast<DWORD>(::syscall(SYS_gettid)); }
+namespace {
+
+// The window system asks for the calling thread's id on every message, and
+// gettid is a system call (a microsecond on a virtual machine): each thread
+// asks the kernel once. A child made by fork() starts with a copy of the
+// forking thread's value, but it is a new thread: it asks anew.
+thread_local pid_t t_threadId = 0;
+
+void ForgetThreadIdInChild() { t_threadId = 0; }
+
+[[maybe_unused]] const int g_forkHandler = ::pthread_atfork(nullptr, nullptr, ForgetThreadIdInChild);
+
+}  // namespace
+
+DWORD WINAPI GetCurrentThreadId(void) {
+    if (t_threadId == 0) t_threadId = static_cast<pid_t>(::syscall(SYS_gettid));
+    return static_cast<DWORD>(t_threadId);
+}
 
 HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
     if (lpModuleName == nullptr || NamesMainModule(lpModuleName)) return kMainModule;
