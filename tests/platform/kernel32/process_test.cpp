@@ -1,5 +1,8 @@
 // Sleep, GetTickCount, thread ids and the module calls.
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <thread>
@@ -56,6 +59,40 @@ TEST(ProcessTest, ThreadsHaveDifferentIds) {
     EXPECT_NE(mine, 0u);
     EXPECT_NE(other, mine);
     EXPECT_EQ(GetCurrentThreadId(), mine);
+}
+
+TEST(ProcessTest, ThreadIdsAreTheKernelsAndAForkedChildHasItsOwn) {
+    // Asked once and kept per thread: the kept value must be the kernel's,
+    // in every thread, and not survive into a child made by fork().
+    const DWORD mine = GetCurrentThreadId();
+    EXPECT_EQ(mine, static_cast<DWORD>(::syscall(SYS_gettid)));
+    DWORD other = 0;
+    pid_t otherKernel = 0;
+    std::thread([&] {
+        other = GetCurrentThreadId();
+        otherKernel = static_cast<pid_t>(::syscall(SYS_gettid));
+    }).join();
+    EXPECT_EQ(other, static_cast<DWORD>(otherKernel));
+
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const DWORD id = GetCurrentThreadId();
+        const bool sent = ::write(fds[1], &id, sizeof id) == static_cast<ssize_t>(sizeof id);
+        ::_exit(sent ? 0 : 1);
+    }
+    ::close(fds[1]);
+    DWORD childsId = 0;
+    const ssize_t got = ::read(fds[0], &childsId, sizeof childsId);
+    ::close(fds[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(got, static_cast<ssize_t>(sizeof childsId));
+    // A child's only thread has the child's process id as its thread id.
+    EXPECT_EQ(childsId, static_cast<DWORD>(child));
+    EXPECT_NE(childsId, mine);
 }
 
 }  // namespace
