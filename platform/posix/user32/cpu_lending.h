@@ -12,8 +12,10 @@
 //   when the receiver is idle in a wait for events;
 // - the receiver, having handled the message, does the same for the sender
 //   before it answers;
-// - a thread gets back the process's CPUs at its first wait once no send has
-//   lent it one for a while (kKeepLent), and a new thread starts with them.
+// - a thread keeps a lent CPU from send to send, but gets back the process's
+//   CPUs at its first wait once it has been lent it for a while (kKeepLent),
+//   so that the scheduler can still move the pair; a new thread starts with
+//   them.
 //
 // This only ever narrows where a thread runs, for as long as sends go back
 // and forth; nothing depends on it for correctness, and every failure (a
@@ -53,8 +55,9 @@ private:
 };
 
 // Marks the calling thread as idle in a wait for its lifetime, after giving
-// it back the process's CPUs if no send has lent it one for a while. Held
-// around each wait of a message loop and a sender's wait for its answer.
+// it back the process's CPUs if it has been lent one for a while (it then
+// takes no lend during this wait). Held around each wait of a message loop
+// and a sender's wait for its answer.
 class IdleWait {
 public:
     IdleWait();

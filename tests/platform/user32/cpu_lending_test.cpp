@@ -53,7 +53,7 @@ protected:
         User32Test::SetUp();
         // An earlier test's sends may have lent this thread a CPU: let it
         // give it back, so that the test starts from the process's CPUs.
-        std::this_thread::sleep_for(120ms);
+        std::this_thread::sleep_for(150ms);
         { user32::IdleWait back; }
         home = Cpus();
         windowThread = static_cast<pid_t>(::syscall(SYS_gettid));
@@ -149,6 +149,33 @@ TEST_F(CpuLendingTest, TheWorkerGetsTheAnswerOnTheWindowThreadsCpu) {
     ASSERT_GE(windowCpu.load(), 0) << "the window thread was not lent the worker's CPU";
     EXPECT_EQ(workerOnlyAfter.load(), windowCpu.load());
     EXPECT_TRUE(CPU_EQUAL(&workerAtTheEnd, &home));
+}
+
+TEST_F(CpuLendingTest, SendsThatGoOnDoNotKeepTheWindowThreadOnOneCpuForEver) {
+    // A lend is kept from send to send, but for a bounded time: past it the
+    // window thread handles a send with the process's CPUs, where the
+    // scheduler may move it, before the sends lend it a CPU again.
+    std::atomic<int> lent{0};
+    std::atomic<int> free{0};
+    handler = [&](HWND, UINT message, WPARAM, LPARAM) -> INT_PTR {
+        if (message != kWork) return FALSE;
+        const cpu_set_t now = Cpus();
+        (CPU_COUNT(&now) == 1 ? lent : free)++;
+        return TRUE;
+    };
+    auto sent = std::async(std::launch::async, [&] {
+        AwaitWindowThreadAsleep();
+        const auto end = std::chrono::steady_clock::now() + 400ms;
+        while (std::chrono::steady_clock::now() < end) {
+            SendMessageW(dlg, kWork, 0, 0);
+            std::this_thread::sleep_for(2ms);
+        }
+        return 0;
+    });
+    ASSERT_TRUE(PumpUntil(sent));
+    sent.get();
+    EXPECT_GT(lent.load(), 0);
+    EXPECT_GT(free.load(), 0) << lent.load() << " sends, all handled on one lent CPU";
 }
 
 TEST_F(CpuLendingTest, AThreadStartedWhileLentStartsWithTheProcessCpus) {
