@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <mutex>
 
 namespace user32 {
@@ -39,7 +38,7 @@ const Home g_home;
 struct CpuLending::State {
     std::mutex lock;
     pid_t tid = 0;
-    bool idle = false;  // inside an IdleWait
+    bool idle = false;      // inside an IdleWait
     bool refusing = false;  // takes no lend until the end of this IdleWait
     int lentCpu = -1;       // the CPU it is limited to, or -1: the process's CPUs
     Clock::time_point lentAt;
