@@ -137,20 +137,28 @@ bool Resolve(const std::string& dir, const std::string& name, std::string* out) 
     return true;
 }
 
-// The first line of a sysfs attribute, without surrounding blanks. One
-// open, read and close: sysfs hands the whole value to the first read.
-bool ReadAttribute(const std::string& path, std::string* value) {
+// Up to `size` bytes of a sysfs attribute into buffer. One open, read and
+// close: sysfs hands the whole value to the first read.
+bool ReadAttributeBytes(const std::string& path, char* buffer, size_t size, size_t* length) {
     const platform::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0)
         return false;
-    char buffer[512];
     ssize_t n;
     do {
-        n = read(fd.Get(), buffer, sizeof(buffer) - 1);
+        n = read(fd.Get(), buffer, size);
     } while (n < 0 && errno == EINTR);
     if (n < 0)
         return false;
-    size_t length = static_cast<size_t>(n);
+    *length = static_cast<size_t>(n);
+    return true;
+}
+
+// The first line of a sysfs attribute, without surrounding blanks.
+bool ReadAttribute(const std::string& path, std::string* value) {
+    char buffer[512];
+    size_t length = 0;
+    if (!ReadAttributeBytes(path, buffer, sizeof(buffer) - 1, &length))
+        return false;
     for (size_t i = 0; i < length; ++i) {
         if (buffer[i] == '\n' || buffer[i] == '\0') {
             length = i;
@@ -169,17 +177,10 @@ bool ReadAttribute(const std::string& path, std::string* value) {
 
 // A whole attribute as the device gave it, without the newline sysfs adds.
 bool ReadRawAttribute(const std::string& path, std::string* value) {
-    const platform::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0)
-        return false;
     char buffer[512];
-    ssize_t n;
-    do {
-        n = read(fd.Get(), buffer, sizeof(buffer));
-    } while (n < 0 && errno == EINTR);
-    if (n < 0)
+    size_t length = 0;
+    if (!ReadAttributeBytes(path, buffer, sizeof(buffer), &length))
         return false;
-    size_t length = static_cast<size_t>(n);
     if (length > 0 && buffer[length - 1] == '\n')
         --length;
     value->assign(buffer, length);
