@@ -2,12 +2,12 @@
 #include "platform/posix/user32/cpu_lending.h"
 
 #include <sched.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <mutex>
+
+#include "platform/api.h"
 
 namespace user32 {
 namespace {
@@ -52,7 +52,7 @@ namespace {
 
 std::shared_ptr<CpuLending> MakeMine() {
     auto state = std::make_unique<CpuLending::State>();
-    state->tid = static_cast<pid_t>(::syscall(SYS_gettid));
+    state->tid = static_cast<pid_t>(GetCurrentThreadId());
     // A thread inherits its creator's CPUs, and the creator may have been
     // lent one at the time: start from the process's.
     cpu_set_t now;

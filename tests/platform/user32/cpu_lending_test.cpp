@@ -47,6 +47,22 @@ char ThreadState(pid_t tid) {
     return close == std::string::npos || close + 2 >= line.size() ? '?' : line[close + 2];
 }
 
+// Returns once the thread sleeps in a wait (at most 2 s): only an idle
+// thread is lent a CPU.
+void AwaitAsleep(pid_t tid) {
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (ThreadState(tid) != 'S' && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+}
+
+// Limits the calling thread to one CPU.
+bool PinCallerTo(int cpu) {
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    return ::sched_setaffinity(0, sizeof one, &one) == 0;
+}
+
 class CpuLendingTest : public User32Test {
 protected:
     void SetUp() override {
@@ -63,13 +79,9 @@ protected:
     }
 
 
-    // Returns once this (the window) thread sleeps in its wait for events:
-    // only an idle thread is lent a CPU. Called by the workers.
-    void AwaitWindowThreadAsleep() const {
-        const auto deadline = std::chrono::steady_clock::now() + 2s;
-        while (ThreadState(windowThread) != 'S' && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(1ms);
-    }
+    // Returns once this (the window) thread sleeps in its wait for events.
+    // Called by the workers.
+    void AwaitWindowThreadAsleep() const { AwaitAsleep(windowThread); }
 
     // Runs the window thread's message loop until `sent` is ready; its waits
     // are long, so that a worker's send finds it asleep.
@@ -103,10 +115,7 @@ TEST_F(CpuLendingTest, TheWindowThreadHandlesAWorkersSendOnTheWorkersCpuAndGetsI
         return TRUE;
     };
     auto sent = std::async(std::launch::async, [&] {
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        CPU_SET(workerCpu, &one);
-        EXPECT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+        EXPECT_TRUE(PinCallerTo(workerCpu));
         AwaitWindowThreadAsleep();
         return SendMessageW(dlg, kWork, 0, 0);
     });
@@ -127,9 +136,7 @@ TEST_F(CpuLendingTest, TheWorkerGetsTheAnswerOnTheWindowThreadsCpu) {
     handler = [&](HWND, UINT message, WPARAM, LPARAM) -> INT_PTR {
         if (message != kWork) return FALSE;
         // Answer only once the worker sleeps in its wait for the answer.
-        const auto deadline = std::chrono::steady_clock::now() + 2s;
-        while (ThreadState(worker.load()) != 'S' && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(1ms);
+        AwaitAsleep(worker.load());
         windowCpu = OnlyCpu(Cpus());  // lent by the worker's send
         return TRUE;
     };
@@ -209,10 +216,7 @@ TEST_F(CpuLendingTest, AThreadThatIsNotWaitingIsNeverMoved) {
     const int other = OtherCpu();
     ASSERT_GE(other, 0);
     std::thread([&] {
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        CPU_SET(other, &one);
-        ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+        ASSERT_TRUE(PinCallerTo(other));
         EXPECT_FALSE(mine->LendCallersCpu());
     }).join();
     EXPECT_EQ(mine->Lends(), before);
