@@ -55,8 +55,11 @@ void AwaitAsleep(pid_t tid) {
         std::this_thread::sleep_for(1ms);
 }
 
-// Limits the calling thread to one CPU.
+// Limits the calling thread to one CPU. Its lending state is made first:
+// making it gives a new thread the process's CPUs, which would undo the pin
+// at the thread's first send.
 bool PinCallerTo(int cpu) {
+    (void)user32::CpuLending::Mine();
     cpu_set_t one;
     CPU_ZERO(&one);
     CPU_SET(cpu, &one);
