@@ -14,7 +14,7 @@ std::vector<Terminal> FindTerminals() {
     // vantrel-cli takes the name, as an operator would type it.
     std::wstring name = match.path;
     if (name.rfind(L"\\\\.\\", 0) == 0) name.erase(0, 4);
-    found.push_back({WideToUtf8(name), WideToUtf8(match.hardwareId), WideToUtf8(match.serialNumber)});
+    found.push_back({WideToUtf8(name), WideToUtf8(match.hardwareId), WideToUtf8(match.serialNumber), {}});
   }
   return found;
 }
@@ -22,7 +22,7 @@ std::vector<Terminal> FindTerminals() {
 std::vector<Terminal> PresentListedPorts(const std::vector<std::string>& ports) {
   std::vector<Terminal> present;
   for (const std::string& port : ports) {
-    if (ListedPortPresent(port)) present.push_back({port, "", ""});
+    if (ListedPortPresent(port).value_or(false)) present.push_back({port, "", "", ""});
   }
   return present;
 }

@@ -14,6 +14,7 @@ struct Terminal {
   std::string port;        // the text vantrel-cli's --port takes: "ttyACM0", "COM7", "/dev/pts/7"
   std::string hardwareId;  // UTF-8, the device's; empty for a listed port
   std::string serial;      // UTF-8, the device's own, untrusted; empty when none
+  std::string location;    // UTF-8, the USB device's place: "1-1.4.2", "Port_#0003.Hub_#0002"; empty for a listed port
 };
 
 // The known terminals present now, by the Auto Detect matching rules.

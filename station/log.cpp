@@ -63,6 +63,8 @@ std::string JsonLine(const RunRecord& r) {
   line += "\"start\":" + JsonString(IsoUtc(r.start));
   line += ",\"end\":" + JsonString(IsoUtc(r.end));
   line += ",\"port\":" + JsonString(r.port);
+  line += ",\"location\":" + JsonString(r.location);
+  line += ",\"slot\":" + JsonString(r.slot);
   line += ",\"hardware_id\":" + JsonString(r.hardwareId);
   line += ",\"serial\":" + JsonString(r.serial);
   line += ",\"script_size\":" + std::to_string(r.scriptSize);
@@ -72,32 +74,42 @@ std::string JsonLine(const RunRecord& r) {
   line += ",\"exit_code\":" + std::to_string(r.exitCode);
   line += ",\"payload_bytes\":" + std::to_string(r.payloadBytes);
   line += ",\"duration_s\":" + std::string(duration);
+  line += ",\"attempt\":" + std::to_string(r.attempt);
+  line += std::string(",\"duplicate_serial\":") + (r.duplicateSerial ? "true" : "false");
+  line += ",\"cause\":" + JsonString(r.cause);
   line += "}";
   return line;
 }
 
 std::unique_ptr<RunLog> RunLog::Open(const std::string& path, std::string* error) {
-  std::FILE* file = std::fopen(path.c_str(), "ab");
-  if (file == nullptr) {
-    *error = "opening the log " + path + ": " + std::strerror(errno);
-    return nullptr;
-  }
-  return std::unique_ptr<RunLog>(new RunLog(file, path));
+  auto file = AppendFile::Open(path, "log", error);
+  if (!file) return nullptr;
+  return std::unique_ptr<RunLog>(new RunLog(std::move(file), path));
 }
 
-RunLog::~RunLog() {
-  // Every line was flushed when written; nothing is left to lose here.
-  std::fclose(file_);
+bool RunLog::Append(const RunRecord& record, std::string* error) { return AppendLine(JsonLine(record), error); }
+
+bool RunLog::AppendLine(const std::string& line, std::string* error) {
+  waiting_.push_back(line);
+  return Flush(error);
 }
 
-bool RunLog::Append(const RunRecord& record, std::string* error) {
-  const std::string line = JsonLine(record) + "\n";
-  if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() || std::fflush(file_) != 0 ||
-      !SyncToDisk(file_)) {
-    *error = "writing the log " + path_ + ": " + std::strerror(errno);
-    return false;
+bool RunLog::Flush(std::string* error) {
+  while (!waiting_.empty()) {
+    if (!file_->Follow(error)) return false;
+    // A fragment of a line (a full disk, a crash mid-write) is closed with a
+    // newline of its own, so the next record starts on a line of its own.
+    if (!file_->EndsWithNewline() && !file_->Write("\n", error)) return false;
+    if (!file_->Write(waiting_.front() + "\n", error)) return false;
+    waiting_.pop_front();
   }
   return true;
+}
+
+std::string RunLog::Tail(std::size_t bytes) {
+  std::string tail, ignored;
+  if (!file_->ReadTail(bytes, &tail, &ignored)) return {};
+  return tail;
 }
 
 }  // namespace station

@@ -15,8 +15,11 @@ struct Options {
   std::string script = "upgrader.asc";
   std::vector<std::string> ports;  // --ports: fixed ports instead of discovery
   std::string baud = "3686400";
-  unsigned jobs = 0;               // 0: the number of processors
+  std::optional<unsigned> jobs;    // empty: the platform's default (every unit present; Windows: the processors)
   std::string log;                 // empty: no log
+  std::string journal;             // empty: LOG.inflight beside a log that is a regular file
+  std::string slots;               // --slots: the slot map's file; empty: none
+  unsigned retries = 0;
   std::optional<unsigned> count;   // stop after this many runs have ended
   std::string cli;                 // empty: beside the station
   unsigned hangMarginSeconds = 10;

@@ -18,41 +18,54 @@ std::string Seconds(std::chrono::milliseconds ms) {
 
 std::string Serial(const std::string& serial) { return serial.empty() ? "-" : ScreenText(serial); }
 
+// " location=1-1.4 slot=A1 attempt=2": what the run's line adds when there
+// is something to say.
+std::string Place(const std::string& location, const std::string& slot, unsigned attempt) {
+  std::string text;
+  if (!location.empty()) text += " location=" + ScreenText(location);
+  if (!slot.empty()) text += " slot=" + ScreenText(slot);
+  if (attempt > 1) text += " attempt=" + std::to_string(attempt);
+  return text;
+}
+
 class EventLines : public Screen {
  public:
-  explicit EventLines(std::FILE* out) : out_(out) {}
+  explicit EventLines(Output& out) : out_(out) {}
 
   void Event(const RunEvent& e) override {
     if (e.kind == RunEvent::Kind::Start) {
-      Print("start: " + ScreenText(e.port) + " serial=" + Serial(e.serial));
+      out_.Line("start: " + ScreenText(e.port) + " serial=" + Serial(e.serial) + Place(e.location, e.slot, e.attempt) +
+                "\n");
     } else {
-      Print("progress: " + ScreenText(e.port) + " " + std::to_string(e.pos) + "/" + std::to_string(e.max));
+      out_.Progress(e.port, "progress: " + ScreenText(e.port) + " " + std::to_string(e.pos) + "/" +
+                                std::to_string(e.max) + "\n");
     }
   }
 
   void End(const RunRecord& r) override {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(r.end - r.start);
-    Print("end: " + ScreenText(r.port) + " " + ScreenText(r.result) + " exit=" + std::to_string(r.exitCode) +
-          " seconds=" + Seconds(ms) + " bytes=" + std::to_string(r.payloadBytes));
+    std::string line = "end: " + ScreenText(r.port) + " " + ScreenText(r.result) + " exit=" +
+                       std::to_string(r.exitCode) + " seconds=" + Seconds(ms) + " bytes=" +
+                       std::to_string(r.payloadBytes) + Place(r.location, r.slot, r.attempt);
+    if (r.duplicateSerial) line += " duplicate_serial";
+    out_.Line(line + "\n");
   }
 
   void Refresh(const std::vector<TerminalRow>&, const std::string&, bool) override {}
 
-  void Summary(const std::vector<TerminalRow>&, const std::string& totals) override { Print("summary: " + totals); }
+  void Summary(const std::vector<TerminalRow>&, const std::string& totals) override {
+    out_.Line("summary: " + totals + "\n");
+  }
 
-  void Note(const std::string& text) override { Print("note: " + ScreenText(text)); }
+  void Note(const std::string& text) override { out_.Line("note: " + ScreenText(text) + "\n"); }
 
  private:
-  void Print(const std::string& line) {
-    std::fputs((line + "\n").c_str(), out_);
-    std::fflush(out_);
-  }
-  std::FILE* out_;
+  Output& out_;
 };
 
 class LiveTable : public Screen {
  public:
-  explicit LiveTable(std::FILE* out) : out_(out) {}
+  explicit LiveTable(Output& out) : out_(out) {}
 
   void Event(const RunEvent&) override {}
   void End(const RunRecord&) override {}
@@ -61,39 +74,39 @@ class LiveTable : public Screen {
     const auto now = Steady::now();
     if (!force && now - lastDraw_ < std::chrono::milliseconds(200)) return;
     lastDraw_ = now;
-    Draw(rows, totals);
+    out_.Frame(Draw(rows, totals));
   }
 
   void Summary(const std::vector<TerminalRow>& rows, const std::string& totals) override {
-    Draw(rows, totals);
-    std::fputs(("summary: " + totals + "\n").c_str(), out_);
-    std::fflush(out_);
+    out_.Frame(Draw(rows, totals));
+    out_.Line("summary: " + totals + "\n");
   }
 
   void Note(const std::string& text) override { note_ = ScreenText(text); }
 
  private:
-  void Draw(const std::vector<TerminalRow>& rows, const std::string& totals) {
+  std::string Draw(const std::vector<TerminalRow>& rows, const std::string& totals) const {
     // Home, then each line cleared to its end, then the rest of the screen
     // cleared: redrawn in place without flicker.
     std::string frame = "\x1b[H";
     const auto line = [&](const std::string& text) { frame += text + "\x1b[K\n"; };
     line("vantrel-station   " + totals);
     line(note_);
-    line(Column("PORT", 16) + Column("SERIAL", 24) + Column("STATE", 10) + Column("PROG", 6) +
-         Column("ELAPSED", 10) + "LAST RESULT");
+    line(Column("SLOT", 16) + Column("PORT", 14) + Column("SERIAL", 22) + Column("STATE", 11) + Column("PROG", 6) +
+         Column("ELAPSED", 10) + Column("TRY", 5) + "LAST RESULT");
     for (const TerminalRow& r : rows) {
-      line(Column(ScreenText(r.port), 16) + Column(Serial(r.serial), 24) + Column(r.state, 10) +
-           Column(std::to_string(r.percent) + "%", 6) + Column(Seconds(r.elapsed), 10) +
+      const std::string slot = !r.label.empty() ? r.label : r.location;
+      line(Column(slot.empty() ? "-" : ScreenText(slot), 16) + Column(r.port.empty() ? "-" : ScreenText(r.port), 14) +
+           Column(Serial(r.serial), 22) + Column(r.state, 11) + Column(std::to_string(r.percent) + "%", 6) +
+           Column(Seconds(r.elapsed), 10) + Column(r.attempt == 0 ? "-" : std::to_string(r.attempt), 5) +
            (r.lastResult.empty() ? "-" : ScreenText(r.lastResult)));
     }
     if (rows.empty()) line("(waiting for terminals)");
     frame += "\x1b[J";
-    std::fputs(frame.c_str(), out_);
-    std::fflush(out_);
+    return frame;
   }
 
-  std::FILE* out_;
+  Output& out_;
   Steady::time_point lastDraw_{};
   std::string note_;
 };
@@ -149,7 +162,7 @@ std::string Column(const std::string& escaped, std::size_t width) {
   return out;
 }
 
-std::unique_ptr<Screen> MakeEventLines(std::FILE* out) { return std::make_unique<EventLines>(out); }
-std::unique_ptr<Screen> MakeLiveTable(std::FILE* out) { return std::make_unique<LiveTable>(out); }
+std::unique_ptr<Screen> MakeEventLines(Output& out) { return std::make_unique<EventLines>(out); }
+std::unique_ptr<Screen> MakeLiveTable(Output& out) { return std::make_unique<LiveTable>(out); }
 
 }  // namespace station

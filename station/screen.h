@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "station/output.h"
 #include "station/record.h"
 #include "station/runs.h"
 
@@ -37,7 +38,8 @@ class Screen {
   virtual void Note(const std::string& text) = 0;
 };
 
-std::unique_ptr<Screen> MakeEventLines(std::FILE* out);
-std::unique_ptr<Screen> MakeLiveTable(std::FILE* out);
+// Both write through out, which never blocks the caller.
+std::unique_ptr<Screen> MakeEventLines(Output& out);
+std::unique_ptr<Screen> MakeLiveTable(Output& out);
 
 }  // namespace station

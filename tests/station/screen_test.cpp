@@ -28,26 +28,32 @@ TEST(Column, PadsAndCutsByCharacters) {
 }
 
 TEST(EventLines, DeviceStringsAreEscapedInEveryLine) {
-  char* buffer = nullptr;
-  std::size_t size = 0;
-  std::FILE* out = open_memstream(&buffer, &size);
-  ASSERT_NE(out, nullptr);
+  std::string text;
   {
+    Output out([&](const std::string& bytes) {
+      text += bytes;
+      return true;
+    });
     auto screen = MakeEventLines(out);
-    screen->Event({RunEvent::Kind::Start, "ttyACM0", "\x1b]0;owned\x07", 0, 0, {}, {}});
+    RunEvent start;
+    start.port = "ttyACM0";
+    start.serial = "\x1b]0;owned\x07";
+    start.location = "1-1\x1b[H";
+    screen->Event(start);
     RunRecord r;
     r.port = "tty\x1b[2J";
     r.result = "success";
     r.exitCode = 0;
+    r.slot = "A\n1";
+    r.attempt = 2;
     screen->End(r);
+    ASSERT_TRUE(out.Drain(std::chrono::seconds(5)));
   }
-  std::fclose(out);
-  const std::string text(buffer, size);
-  std::free(buffer);
   EXPECT_EQ(text.find('\x1b'), std::string::npos);
   EXPECT_EQ(text.find('\x07'), std::string::npos);
-  EXPECT_NE(text.find("start: ttyACM0 serial=\\x1b]0;owned\\x07\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("start: ttyACM0 serial=\\x1b]0;owned\\x07 location=1-1\\x1b[H\n"), std::string::npos) << text;
   EXPECT_NE(text.find("end: tty\\x1b[2J success exit=0"), std::string::npos) << text;
+  EXPECT_NE(text.find(" slot=A\\x0a1 attempt=2\n"), std::string::npos) << text;
 }
 
 }  // namespace

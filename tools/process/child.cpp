@@ -264,8 +264,17 @@ Child::Child(const std::vector<std::string>& argv, const Options& options) {
   SetNonBlocking(stdin_);
 }
 
+void Child::Release() {
+  released_ = true;
+  exit_fd_.Close();
+  stdin_.Close();
+  to_write_.clear();
+  streams_[0].fd.Close();
+  streams_[1].fd.Close();
+}
+
 Child::~Child() {
-  if (!exit_ && pid_ > 0) {
+  if (!exit_ && pid_ > 0 && !released_) {
     ::kill(pid_, SIGKILL);
     Reap(true);
   }

@@ -161,6 +161,12 @@ class Child {
   ExitStatus Wait(std::chrono::milliseconds limit);
   // Set once the child has been reaped.
   const std::optional<ExitStatus>& exit_status() const { return exit_; }
+  // Gives the child up: a child that SIGKILL did not end (stuck in the
+  // kernel) would hold a blocking reap forever. Its pipes are closed and the
+  // object neither signals, waits for nor reaps it any more; it stays a
+  // zombie until this process ends.
+  void Release();
+  bool released() const { return released_; }
 
  private:
   struct Output {
@@ -183,6 +189,7 @@ class Child {
   bool close_stdin_when_written_ = false;
   Output streams_[2];
   std::optional<ExitStatus> exit_;
+  bool released_ = false;
 };
 
 // Waits up to `timeout` for any descriptor of any of the children, then lets
