@@ -292,7 +292,7 @@ int main(int argc, char** argv) {
         screen->Event(e);
         continue;
       }
-      summary.Add(e.record);
+      summary.Add(e.record, e.retrying);
       screen->End(e.record);
       records.Add(e.record, e.runId, screen.get(), now);
     }

@@ -359,6 +359,7 @@ void Scheduler::Finish(Entry& e, const std::optional<ChildEnd>& end, Clock::time
   ended.runId = run.id;
   const bool retry = goingOn && !r.success && r.result != "format1-refused" && run.stationWord != "unkillable" &&
                      e.attempts <= config_.retries;
+  ended.retrying = retry;
   ended.record = std::move(r);
   events_.push_back(std::move(ended));
 

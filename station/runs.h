@@ -64,6 +64,7 @@ struct RunEvent {
   std::int64_t max = 0;
   RunRecord record;  // End: the finished run
   std::uint64_t runId = 0;  // End: the run's id, as beforeStart and afterEnd were given it
+  bool retrying = false;    // End: the unit gets another attempt
   std::string note;  // Note: why a run could not start, or waits
 };
 

@@ -7,8 +7,9 @@
 
 namespace station {
 
-void Summary::Add(const RunRecord& r) {
+void Summary::Add(const RunRecord& r, bool retrying) {
   ++runs_;
+  if (!r.success && retrying) ++retried_;
   if (r.success) ++successes_;
   bytes_ += r.payloadBytes;
   ++byResult_[r.result];
@@ -32,7 +33,7 @@ std::string Summary::Text(std::chrono::steady_clock::time_point now) const {
 
 int Summary::ExitCode(bool interrupted) const {
   if (interrupted) return 130;
-  return failures() == 0 ? 0 : 1;
+  return failures() == retried_ ? 0 : 1;
 }
 
 }  // namespace station

@@ -14,7 +14,9 @@ namespace station {
 class Summary {
  public:
   explicit Summary(std::chrono::steady_clock::time_point since) : since_(since) {}
-  void Add(const RunRecord& record);
+  // retrying: the unit gets another attempt, so this failure alone does not
+  // fail the session.
+  void Add(const RunRecord& record, bool retrying = false);
 
   unsigned runs() const { return runs_; }
   unsigned successes() const { return successes_; }
@@ -28,7 +30,7 @@ class Summary {
   // the result words are the child's or the station's own, never a
   // device's.
   std::string Text(std::chrono::steady_clock::time_point now) const;
-  // 130 when interrupted, else 0 when every run succeeded, 1 otherwise.
+  // 130 when interrupted, else 0 when every unit's last run succeeded, 1 otherwise.
   int ExitCode(bool interrupted) const;
 
  private:
@@ -36,6 +38,7 @@ class Summary {
   unsigned runs_ = 0;
   unsigned successes_ = 0;
   std::uint64_t bytes_ = 0;
+  unsigned retried_ = 0;
   std::map<std::string, unsigned> byResult_;
 };
 

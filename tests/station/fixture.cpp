@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -66,11 +67,11 @@ void StationE2ETest::UseScript(const std::string& description) {
 }
 
 PluggedTerminal& StationE2ETest::Plug(const std::string& name, const std::string& serial,
-                                      const std::vector<std::string>& faults) {
+                                      const std::vector<std::string>& faults, bool nodeLate) {
   PluggedTerminal& t = terminals_[name];
   t.name = name;
   t.serial = serial;
-  std::vector<std::string> args = {"--link", root_ + "/dev/" + name};
+  std::vector<std::string> args = {"--link", root_ + "/dev/" + (nodeLate ? "." + name + ".late" : name)};
   for (const auto& f : faults) {
     args.push_back("--fault");
     args.push_back(f);
@@ -99,6 +100,11 @@ PluggedTerminal& StationE2ETest::Plug(const std::string& name, const std::string
   const std::string link = root_ + t.ttyPath + "/device";
   EXPECT_EQ(::symlink("..", link.c_str()), 0) << link << ": " << std::strerror(errno);
   return t;
+}
+
+void StationE2ETest::ShowNode(const std::string& name) {
+  const std::string late = root_ + "/dev/." + name + ".late";
+  ASSERT_EQ(std::rename(late.c_str(), (root_ + "/dev/" + name).c_str()), 0) << std::strerror(errno);
 }
 
 void StationE2ETest::Unplug(const std::string& name) {

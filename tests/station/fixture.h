@@ -50,8 +50,11 @@ class StationE2ETest : public ::testing::Test {
   void UseScript(const std::string& description);
   // Starts a simulator for the terminal and plugs it in: the pty linked at
   // the testbed's /dev/NAME, then the USB device and its tty added.
+  // With nodeLate, the /dev node is not there yet (as before the system's
+  // rules ran): ShowNode puts it in place.
   PluggedTerminal& Plug(const std::string& name, const std::string& serial,
-                        const std::vector<std::string>& faults = {});
+                        const std::vector<std::string>& faults = {}, bool nodeLate = false);
+  void ShowNode(const std::string& name);
   // Takes the terminal out of the device tree (the simulator stays).
   void Unplug(const std::string& name);
   // Plugs a terminal that was unplugged in again, with a fresh simulator.
