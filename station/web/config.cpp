@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace station::web {
 namespace {
@@ -23,20 +24,21 @@ bool ParseNumber(const std::string& text, unsigned long long min, unsigned long 
 
 // A dotted quad; *first gets its first byte.
 bool IsIpv4(const std::string& text, unsigned* first) {
-  unsigned parts = 0;
+  std::vector<std::string> parts;
   std::size_t at = 0;
-  while (parts < 4) {
-    std::size_t dot = text.find('.', at);
-    if (dot == std::string::npos) dot = text.size();
-    unsigned long long byte = 0;
-    const std::string part = text.substr(at, dot - at);
-    if (part.size() > 3 || !ParseNumber(part, 0, 255, &byte)) return false;
-    if (parts == 0) *first = static_cast<unsigned>(byte);
-    ++parts;
-    if (dot == text.size()) break;
+  while (true) {
+    const std::size_t dot = text.find('.', at);
+    parts.push_back(text.substr(at, dot == std::string::npos ? std::string::npos : dot - at));
+    if (dot == std::string::npos) break;
     at = dot + 1;
   }
-  return parts == 4 && text.find('.', at) == std::string::npos;
+  if (parts.size() != 4) return false;
+  for (std::size_t k = 0; k < 4; ++k) {
+    unsigned long long byte = 0;
+    if (parts[k].size() > 3 || !ParseNumber(parts[k], 0, 255, &byte)) return false;
+    if (k == 0) *first = static_cast<unsigned>(byte);
+  }
+  return true;
 }
 
 bool IsHostName(const std::string& text) {
@@ -44,6 +46,9 @@ bool IsHostName(const std::string& text) {
   for (unsigned char c : text) {
     if (!(std::isalnum(c) || c == '-' || c == '.')) return false;
   }
+  // Digits and dots alone are a mistyped IPv4 address, never a name (a
+  // top-level domain is never numeric).
+  if (text.find_first_not_of("0123456789.") == std::string::npos) return false;
   return text.front() != '-' && text.front() != '.';
 }
 
