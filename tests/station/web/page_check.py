@@ -6,6 +6,7 @@ holding markup is shown as text and runs nothing; a screenshot is kept.
 The server is vantrel-web-demo, animated step by step."""
 import argparse
 import base64
+import fcntl
 import json
 import os
 import shutil
@@ -28,13 +29,17 @@ class Browser:
         self.from_r, from_w = os.pipe()
 
         def fds():
-            os.dup2(to_r, 3)
-            os.dup2(from_w, 4)
+            # Moved out of the way first: either pipe may itself be fd 3 or 4.
+            r = fcntl.fcntl(to_r, fcntl.F_DUPFD, 10)
+            w = fcntl.fcntl(from_w, fcntl.F_DUPFD, 10)
+            os.dup2(r, 3)
+            os.dup2(w, 4)
 
         self.proc = subprocess.Popen(
             [exe, "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run", "--no-default-browser-check",
              "--remote-debugging-pipe", f"--user-data-dir={profile}", "--window-size=1280,860", "about:blank"],
-            pass_fds=(to_r, from_w), preexec_fn=fds, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            pass_fds=(3, 4, to_r, from_w), preexec_fn=fds, stdout=subprocess.DEVNULL,
+            stderr=open(os.path.join(profile, "chromium.log"), "wb"))
         os.close(to_r)
         os.close(from_w)
         self.buffer = b""
