@@ -33,11 +33,17 @@ bool Differs(const StationState& a, const StationState& b) {
 Board::Board(std::size_t historyLimit) : historyLimit_(historyLimit == 0 ? 1 : historyLimit) {}
 
 void Board::Publish(StationState state) {
-  bool wake = false;
+  auto next = std::make_shared<const StationState>(std::move(state));
+  std::shared_ptr<const StationState> previous;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    wake = Differs(state_, state);
-    state_ = std::move(state);
+    previous = state_;
+  }
+  // Compared outside the lock: the main loop is the one writer.
+  const bool wake = Differs(*previous, *next);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_ = std::move(next);
     if (wake) ++version_;
   }
   if (wake) changed_.notify_all();
@@ -63,8 +69,12 @@ void Board::AddRun(std::string jsonLine, const std::string& slotKey, const std::
 }
 
 StationState Board::State() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return state_;
+  std::shared_ptr<const StationState> now;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    now = state_;
+  }
+  return *now;
 }
 
 std::vector<Board::Run> Board::RunsSince(std::uint64_t since, std::size_t max) const {

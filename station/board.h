@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -102,7 +103,10 @@ class Board {
   const std::size_t historyLimit_;
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
-  StationState state_;
+  // The snapshot is swapped as a pointer, so the lock is held for a pointer
+  // copy only: a reader preempted while holding it delays Publish by no
+  // more than that.
+  std::shared_ptr<const StationState> state_ = std::make_shared<const StationState>();
   std::deque<Run> runs_;
   Counters counters_;
   std::uint64_t version_ = 0;

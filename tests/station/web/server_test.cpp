@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -444,8 +445,10 @@ TEST_F(WebServerTest, ConnectionsPastTheLimitAreRefused) {
 }
 
 TEST_F(WebServerTest, FiftyStalledClientsDoNotDelayPublishOrAddRun) {
+  // The whole loop's time, and the 99th percentile of one call (a single
+  // call may lose the processor to anything on a shared machine).
   const auto timeLoop = [&](int passes) {
-    Clock::duration worst{0};
+    std::vector<Clock::duration> calls;
     const auto start = Clock::now();
     for (int k = 0; k < passes; ++k) {
       StationState s = FourSlots();
@@ -454,9 +457,10 @@ TEST_F(WebServerTest, FiftyStalledClientsDoNotDelayPublishOrAddRun) {
       const auto t = Clock::now();
       board_.Publish(s);
       if (k % 10 == 0) board_.AddRun(LogLine(k, "A1", "success"), "A1", "success", 12);
-      worst = std::max(worst, Clock::now() - t);
+      calls.push_back(Clock::now() - t);
     }
-    return std::make_pair(Clock::now() - start, worst);
+    std::sort(calls.begin(), calls.end());
+    return std::make_pair(Clock::now() - start, calls[calls.size() * 99 / 100]);
   };
   Serve();
   const auto [alone, aloneWorst] = timeLoop(2000);
@@ -474,9 +478,9 @@ TEST_F(WebServerTest, FiftyStalledClientsDoNotDelayPublishOrAddRun) {
   const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
   RecordProperty("publish_loop_alone_ms", std::to_string(ms(alone)));
   RecordProperty("publish_loop_with_50_stalled_ms", std::to_string(ms(loaded)));
-  std::printf("2000 Publish (+200 AddRun): %.1f ms alone, %.1f ms with 50 stalled clients; worst call %.2f / %.2f ms\n",
+  std::printf("2000 Publish (+200 AddRun): %.1f ms alone, %.1f ms with 50 stalled clients; p99 call %.3f / %.3f ms\n",
               ms(alone), ms(loaded), ms(aloneWorst), ms(loadedWorst));
-  EXPECT_LT(loadedWorst, milliseconds(50)) << "no call waits for a client";
+  EXPECT_LT(loadedWorst, milliseconds(5)) << "no call waits for a client";
   EXPECT_LT(ms(loaded), 5 * ms(alone) + 200) << "the loop is not slowed beyond the machine's noise";
 
   // And the server still answers a well-behaved client.
