@@ -1,6 +1,6 @@
 # The Debian packages the build and the tests need (sourced by the scripts).
-BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev qt6-base-dev ccache)
-TEST_PACKAGES=(umockdev libumockdev-dev xvfb xauth lintian)
+BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev qt6-base-dev ccache libcpp-httplib-dev nlohmann-json3-dev)
+TEST_PACKAGES=(umockdev libumockdev-dev xvfb xauth lintian python3 prometheus chromium)
 # The Windows build and its tests under Wine (wine32 needs: dpkg --add-architecture i386;
 # the window test takes screenshots with ImageMagick).
 WINDOWS_PACKAGES=(mingw-w64 wine wine64 wine32:i386 xvfb xdotool imagemagick)
