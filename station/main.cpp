@@ -13,6 +13,7 @@
 #include <deque>
 #include <string>
 
+#include "station/board.h"
 #include "station/discovery.h"
 #include "station/host.h"
 #include "station/journal.h"
@@ -24,6 +25,7 @@
 #include "station/script.h"
 #include "station/slots.h"
 #include "station/summary.h"
+#include "station/web/server.h"
 
 namespace {
 
@@ -174,6 +176,51 @@ std::optional<int> OpenRecords(const Options& options, Records* records) {
   return std::nullopt;
 }
 
+// What the page and the API show: the rows and the totals.
+StationState Snapshot(const Options& options, const PrivateScript& script, const Scheduler& scheduler,
+                      const Summary& summary, const Records& records, Clock::time_point since, Clock::time_point now) {
+  StationState state;
+  static const std::string host = HostName();
+  state.host = host;
+  state.uptimeSeconds = std::chrono::duration<double>(now - since).count();
+  state.scriptName = options.script;
+  state.scriptSize = script.size();
+  state.scriptSha256 = script.sha256();
+  state.passed = summary.successes();
+  state.failed = summary.failures();
+  state.unitsPerHour = summary.TerminalsPerHour(now);
+  state.running = static_cast<unsigned>(scheduler.running());
+  state.waiting = static_cast<unsigned>(scheduler.waiting());
+  state.logWritable = !records.log || records.log->writable();
+  for (const TerminalRow& row : scheduler.Rows(now)) {
+    SlotState slot;
+    slot.key = row.key;
+    slot.label = row.label;
+    slot.location = row.location;
+    slot.port = row.port;
+    slot.serial = row.serial;
+    if (row.state == "running" || row.state == "stopping") {
+      slot.state = "running";
+    } else if (row.state == "not a slot") {
+      slot.state = "not-a-slot";
+    } else if (row.state == "done" || (row.state == "empty" && !row.lastResult.empty())) {
+      slot.state = row.lastResult == "success" ? "success" : "failed";
+    } else {
+      slot.state = "waiting";
+    }
+    slot.position = row.pos;
+    slot.total = row.max;
+    slot.result = row.lastResult;
+    slot.elapsedSeconds = std::chrono::duration<double>(row.elapsed).count();
+    slot.attempt = row.attempt;
+    slot.retries = options.retries;
+    slot.successes = row.successes;
+    slot.failures = row.failures;
+    state.slots.push_back(std::move(slot));
+  }
+  return state;
+}
+
 std::vector<Terminal> Scan(const Options& options, bool* complete) {
   *complete = true;
   if (!options.ports.empty()) return PresentListedPorts(options.ports);
@@ -207,6 +254,17 @@ int main(int argc, char** argv) {
   if (!script) {
     Complain("the script cannot be used, nothing started: " + error);
     return kExitScript;
+  }
+
+  // The page and the API: their own threads, fed by one cheap call a pass.
+  Board board(options.httpHistory);
+  std::unique_ptr<web::Server> server;
+  if (options.http) {
+    server = std::make_unique<web::Server>(board, web::ServerConfig{options.httpAddress, options.httpToken});
+    if (const std::string why = server->Start(); !why.empty()) {
+      Complain("the web page cannot be served, nothing started: " + why);
+      return kExitUsage;
+    }
   }
 
   Output out(WriteStdout);
@@ -295,7 +353,15 @@ int main(int argc, char** argv) {
       summary.Add(e.record, e.retrying);
       screen->End(e.record);
       records.Add(e.record, e.runId, screen.get(), now);
+      if (server) {
+        const std::string key = !e.record.slot.empty()       ? e.record.slot
+                                : !e.record.location.empty() ? e.record.location
+                                                             : e.record.port;
+        board.AddRun(JsonLine(e.record), key, e.record.result,
+                     std::chrono::duration<double>(e.record.end - e.record.start).count());
+      }
     }
+    if (server) board.Publish(Snapshot(options, *script, scheduler, summary, records, since, now));
     if (!hangup) screen->Refresh(scheduler.Rows(now), summary.Text(now), false);
     const bool done = stopping || hangup || (options.count && summary.runs() >= *options.count);
     if (scheduler.running() == 0 && done) break;
@@ -313,6 +379,11 @@ int main(int argc, char** argv) {
     std::fflush(stderr);
   }
   if (records.log && !records.log->writable()) code = kExitFailed;
+  if (server) {
+    board.Publish(Snapshot(options, *script, scheduler, summary, records, since, Clock::now()));
+    board.Close();
+    server->Stop();
+  }
   StationFinished();
   return code;
 }

@@ -68,6 +68,13 @@ std::string Apply(const usage::Arg& a, Options* o) {
     o->script = v;
   } else if (a.name == "--cli") {
     o->cli = v;
+  } else if (a.name == "--http") {
+    o->http = true;
+    if (const std::string why = web::ParseHttpAddress(v, &o->httpAddress); !why.empty()) return a.name + ": " + why;
+  } else if (a.name == "--http-token") {
+    if (const std::string why = web::LoadToken(v, &o->httpToken); !why.empty()) return a.name + ": " + why;
+  } else if (a.name == "--http-history") {
+    if (const std::string why = web::ParseHistory(v, &o->httpHistory); !why.empty()) return a.name + ": " + why;
   } else if (a.name == "--slots") {
     o->slots = v;
   } else if (a.name == "--journal") {
@@ -83,7 +90,7 @@ const usage::Program& StationProgram() {
       "vantrel-station",
       "upgrade every terminal plugged in, several at once",
       {"[--jobs N] [--ports LIST] [--baud RATE] [--log FILE] [--count N] [--script FILE] [--cli PATH] "
-       "[--slots FILE] [--retries N]"},
+       "[--slots FILE] [--retries N] [--http [ADDR:]PORT [--http-token FILE]]"},
       "Watches for the known terminals and upgrades each one that appears, once per plug-in: one vantrel-cli run "
       "per terminal, at most --jobs at once, the others waiting in order of arrival. A terminal whose run ended "
       "gets no new run until it has been unplugged and plugged in again; a failed run is tried again up to "
@@ -124,6 +131,13 @@ const usage::Program& StationProgram() {
            "1-1.4.2 on Linux, Port_#0003.Hub_#0002 on Windows; a --ports port by its name), # starts a comment. "
            "Only mapped locations are served."},
           {"--retries", "N", "Run a failed unit again up to N times while it stays plugged in, 0 to 100. Default 0."},
+          {"--http", "[ADDR:]PORT",
+           "Serve a live page of the slots, a JSON API (/api/v1/status, /api/v1/runs, /api/v1/events), "
+           "/metrics and /healthz on this address (default 127.0.0.1)."},
+          {"--http-token", "FILE",
+           "The secret (at least 16 bytes) every request must carry as \"Authorization: Bearer ...\"; required "
+           "for an address other than loopback."},
+          {"--http-history", "N", "Finished runs the API keeps in memory. Default 10000."},
           {"--count", "N", "Stop once N runs have ended."},
           {"--script", "FILE", "The upgrade script. Default upgrader.asc in the current directory."},
           {"--cli", "PATH", "The vantrel-cli to run. Default: the one beside this program."},
@@ -162,6 +176,11 @@ std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
   for (const usage::Arg& a : scan.args) {
     const std::string why = Apply(a, &o);
     if (!why.empty()) return usage::UsageError(me, why);
+  }
+  if (!o.httpToken.empty() && !o.http) return usage::UsageError(me, "--http-token: given without --http");
+  if (o.http) {
+    if (const std::string why = web::CheckHttpSecurity(o.httpAddress, o.httpToken); !why.empty())
+      return usage::UsageError(me, why);
   }
   *options = o;
   return std::nullopt;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "station/web/config.h"
 #include "tools/usage/program.h"
 
 namespace station {
@@ -20,6 +21,10 @@ struct Options {
   std::string journal;             // empty: LOG.inflight beside a log that is a regular file
   std::string slots;               // --slots: the slot map's file; empty: none
   unsigned retries = 0;
+  bool http = false;               // --http given: serve the page and the API
+  web::HttpAddress httpAddress;
+  std::string httpToken;           // the secret read from --http-token's file
+  std::size_t httpHistory = web::kDefaultHistory;
   std::optional<unsigned> count;   // stop after this many runs have ended
   std::string cli;                 // empty: beside the station
   unsigned hangMarginSeconds = 10;

@@ -3,7 +3,7 @@
 // goes in through textContent, never as markup.
 'use strict';
 
-const STATES = { waiting: 'WAITING', running: 'RUNNING', success: 'SUCCESS', failed: 'FAILED' };
+const STATES = { waiting: 'WAITING', running: 'RUNNING', success: 'SUCCESS', failed: 'FAILED', 'not-a-slot': 'NOT A SLOT' };
 const tiles = new Map();
 let last = null;      // the last state received
 let receivedAt = 0;   // when, by this page's clock
