@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     }
     const bool countReached = options.count && scheduler.started() >= *options.count;
     if (!stopping && !countReached && Steady::now() >= nextLook) {
-      scheduler.Observe(options.ports.empty() ? FindTerminals() : PresentListedPorts(options.ports));
+      scheduler.Observe((options.ports.empty() ? FindTerminals() : PresentListedPorts(options.ports)).terminals);
       nextLook = Steady::now() + poll;
     }
     scheduler.Step(poll);
