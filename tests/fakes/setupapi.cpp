@@ -343,13 +343,15 @@ CONFIGRET WINAPI CM_Get_DevNode_Registry_PropertyW(DEVINST dnDevInst, ULONG ulPr
 // The import pointers, by their decorated names: "__imp_" and the name on
 // x64; on x86 "__imp__", the name, "@" and the bytes of stdcall arguments.
 #  ifdef _WIN64
-#    define FAKE_IMPORT(name, bytes) \
-        extern "C" __attribute__((used)) void* fake_import_##name __asm__("__imp_" #name) = reinterpret_cast<void*>(&name);
+#    define FAKE_IMPORT_NAME(name, bytes) "__imp_" #name
 #  else
-#    define FAKE_IMPORT(name, bytes)                                                        \
-        extern "C" __attribute__((used)) void* fake_import_##name __asm__("__imp__" #name "@" #bytes) = \
-            reinterpret_cast<void*>(&name);
+#    define FAKE_IMPORT_NAME(name, bytes) "__imp__" #name "@" #bytes
 #  endif
+#  define FAKE_IMPORT(name, bytes)                                                                              \
+      extern "C" {                                                                                              \
+      __attribute__((used)) void* fake_import_##name __asm__(FAKE_IMPORT_NAME(name, bytes)) =                   \
+          reinterpret_cast<void*>(&name);                                                                       \
+      }
 FAKE_IMPORT(SetupDiGetClassDevsW, 16)
 FAKE_IMPORT(SetupDiEnumDeviceInfo, 12)
 FAKE_IMPORT(SetupDiGetDeviceRegistryPropertyW, 28)
