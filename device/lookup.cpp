@@ -4,6 +4,10 @@
 // A port's name is read from its friendly name, "USB Serial Device (COM7)"
 // on Windows and "... (ttyACM0)" here; the text that opens it is the one
 // platform difference and comes from platform/api.h.
+//
+// FindDevicePorts also says whether its answer is whole: a station counts a
+// port missing from a scan as unplugged, and a read that failed (out of
+// handles, access denied) is not a unit pulled out.
 #include "device/lookup.h"
 
 #include <cstring>
@@ -52,6 +56,52 @@ const wchar_t* AsText(const std::unique_ptr<BYTE[]>& property) {
     return reinterpret_cast<const wchar_t*>(property.get());
 }
 
+// Windows' answer for a property the device does not have.
+constexpr DWORD kNoSuchProperty = ERROR_INVALID_DATA;
+
+// A property buffer of `bytes` read bytes and the zero padding.
+std::unique_ptr<BYTE[]> PaddedBuffer(size_t bytes) {
+    const size_t whole = (bytes + sizeof(wchar_t) - 1) / sizeof(wchar_t) * sizeof(wchar_t);
+    return std::make_unique<BYTE[]>(whole + kPropertyPadBytes);
+}
+
+// A property read, or the call that failed (1: the size query, 2: the
+// read) and its error, taken before anything could overwrite it.
+struct PropertyRead {
+    std::unique_ptr<BYTE[]> bytes;
+    int failedCall = 0;
+    DWORD error = ERROR_SUCCESS;
+};
+
+PropertyRead ReadProperty(HDEVINFO deviceSet, SP_DEVINFO_DATA* device, DWORD property) {
+    PropertyRead read;
+    DWORD required = 0;
+    if (!SetupDiGetDeviceRegistryPropertyW(deviceSet, device, property, nullptr, nullptr, 0, &required) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        read.failedCall = 1;
+        read.error = GetLastError();
+        return read;
+    }
+    // The registry type is not examined, and a value stored without its
+    // terminator is common: the zero padding keeps every text read of the
+    // buffer inside it whatever the platform returned.
+    auto buffer = PaddedBuffer(required);
+    if (!SetupDiGetDeviceRegistryPropertyW(deviceSet, device, property, nullptr, buffer.get(), required, &required)) {
+        read.failedCall = 2;
+        read.error = GetLastError();
+        return read;
+    }
+    read.bytes = std::move(buffer);
+    return read;
+}
+
+void TraceFailedRead(const PropertyRead& read) {
+    if (read.failedCall == 1)
+        DebugTrace(L"获取接口信息失败1, 查找下一个设备\r\n");
+    else if (read.failedCall == 2)
+        DebugTrace(L"获取接口信息失败2, 查找下一个设备\r\n");
+}
+
 }  // namespace
 
 bool PortNameOf(const wchar_t* friendlyName, const wchar_t** name, size_t* length) {
@@ -87,20 +137,59 @@ std::wstring SerialOfUsbInstance(const std::wstring& id) {
     return instance.find(L'&') == std::wstring::npos ? instance : std::wstring();
 }
 
-std::wstring UsbSerialNumber(HDEVINFO set, SP_DEVINFO_DATA* device) {
+// The USB device a port belongs to: the port's own device node, or for a
+// port on an interface of a composite device the device above it, which
+// holds the serial number and the location.
+struct UsbDevice {
+    bool known = false;  // false: the port's node could not be identified
+    bool isParent = false;
+    DEVINST parent = 0;
+    std::wstring instanceId;
+};
+
+UsbDevice UsbDeviceOf(HDEVINFO set, SP_DEVINFO_DATA* device) {
     wchar_t id[MAX_DEVICE_ID_LEN];
     DWORD required = 0;
     if (!SetupDiGetDeviceInstanceIdW(set, device, id, MAX_DEVICE_ID_LEN, &required))
         return {};
-    // A port on an interface of a composite device: the serial number
-    // belongs to the device above it.
-    if (std::wcsstr(id, L"&MI_") != nullptr) {
-        DEVINST parent = 0;
-        if (CM_Get_Parent(&parent, device->DevInst, 0) != CR_SUCCESS ||
-            CM_Get_Device_IDW(parent, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS)
+    if (std::wcsstr(id, L"&MI_") == nullptr)
+        return {true, false, 0, id};
+    DEVINST parent = 0;
+    if (CM_Get_Parent(&parent, device->DevInst, 0) != CR_SUCCESS ||
+        CM_Get_Device_IDW(parent, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS)
+        return {};
+    return {true, true, parent, id};
+}
+
+// The location information of the USB device, empty when it has none. A
+// read that fails for another reason clears *whole: the location is then
+// unknown, not absent.
+std::wstring UsbLocation(HDEVINFO set, SP_DEVINFO_DATA* device, const UsbDevice& usb, bool* whole) {
+    if (!usb.known)
+        return {};
+    if (!usb.isParent) {
+        const PropertyRead read = ReadProperty(set, device, SPDRP_LOCATION_INFORMATION);
+        if (!read.bytes) {
+            *whole = *whole && read.error == kNoSuchProperty;
             return {};
+        }
+        return AsText(read.bytes);
     }
-    return SerialOfUsbInstance(id);
+    ULONG length = 0;
+    CONFIGRET result = CM_Get_DevNode_Registry_PropertyW(usb.parent, CM_DRP_LOCATION_INFORMATION, nullptr, nullptr, &length, 0);
+    if (result == CR_NO_SUCH_VALUE)
+        return {};
+    if (result != CR_BUFFER_SMALL) {
+        *whole = false;
+        return {};
+    }
+    auto buffer = PaddedBuffer(length);
+    result = CM_Get_DevNode_Registry_PropertyW(usb.parent, CM_DRP_LOCATION_INFORMATION, nullptr, buffer.get(), &length, 0);
+    if (result != CR_SUCCESS) {
+        *whole = *whole && result == CR_NO_SUCH_VALUE;
+        return {};
+    }
+    return AsText(buffer);
 }
 
 }  // namespace
@@ -111,22 +200,9 @@ const DeviceIdEntry g_DeviceIdTable[kDeviceIdRows] = {
 };
 
 std::unique_ptr<BYTE[]> ReadDeviceProperty(HDEVINFO deviceSet, SP_DEVINFO_DATA* device, DWORD property) {
-    DWORD required = 0;
-    if (!SetupDiGetDeviceRegistryPropertyW(deviceSet, device, property, nullptr, nullptr, 0, &required) &&
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        DebugTrace(L"获取接口信息失败1, 查找下一个设备\r\n");
-        return nullptr;
-    }
-    // The registry type is not examined, and a value stored without its
-    // terminator is common: the zero padding keeps every text read of the
-    // buffer inside it whatever the platform returned.
-    const size_t whole = (static_cast<size_t>(required) + sizeof(wchar_t) - 1) / sizeof(wchar_t) * sizeof(wchar_t);
-    auto buffer = std::make_unique<BYTE[]>(whole + kPropertyPadBytes);
-    if (!SetupDiGetDeviceRegistryPropertyW(deviceSet, device, property, nullptr, buffer.get(), required, &required)) {
-        DebugTrace(L"获取接口信息失败2, 查找下一个设备\r\n");
-        return nullptr;
-    }
-    return buffer;
+    PropertyRead read = ReadProperty(deviceSet, device, property);
+    TraceFailedRead(read);
+    return std::move(read.bytes);
 }
 
 bool FindDevicePort(const DeviceIdEntry& row, wchar_t (&path)[kDevFileNameChars]) {
@@ -156,8 +232,16 @@ bool FindDevicePort(const DeviceIdEntry& row, wchar_t (&path)[kDevFileNameChars]
     return false;
 }
 
-std::vector<DevicePortMatch> FindDevicePorts() {
+std::vector<DevicePortMatch> FindDevicePorts(bool* complete) {
     std::vector<DevicePortMatch> found;
+    bool whole = true;
+    // A failed read that may hide a port; a missing property is an answer.
+    const auto read = [&whole](HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property) {
+        PropertyRead result = ReadProperty(set, device, property);
+        TraceFailedRead(result);
+        whole = whole && (result.bytes || result.error == kNoSuchProperty);
+        return std::move(result.bytes);
+    };
     // Each setup class of the table once, in the order of its first row.
     std::vector<const GUID*> classes;
     for (const DeviceIdEntry& row : g_DeviceIdTable) {
@@ -169,12 +253,14 @@ std::vector<DevicePortMatch> FindDevicePorts() {
     }
     for (const GUID* setupClass : classes) {
         DeviceSet set = OpenPresentDevices(*setupClass);
-        if (!set)
+        if (!set) {
+            whole = false;
             continue;
+        }
         SP_DEVINFO_DATA device{};
         device.cbSize = sizeof(device);
         for (DWORD index = 0; SetupDiEnumDeviceInfo(set.get(), index, &device); ++index) {
-            auto hardwareIds = ReadDeviceProperty(set.get(), &device, SPDRP_HARDWAREID);
+            auto hardwareIds = read(set.get(), &device, SPDRP_HARDWAREID);
             if (!hardwareIds)
                 continue;
             bool matches = false;
@@ -183,7 +269,7 @@ std::vector<DevicePortMatch> FindDevicePorts() {
                                       MatchesRow(AsText(hardwareIds), row));
             if (!matches)
                 continue;
-            auto friendlyName = ReadDeviceProperty(set.get(), &device, SPDRP_FRIENDLYNAME);
+            auto friendlyName = read(set.get(), &device, SPDRP_FRIENDLYNAME);
             const wchar_t* name = nullptr;
             size_t length = 0;
             if (!friendlyName || !PortNameOf(AsText(friendlyName), &name, &length) || length > kMaxPortNameChars)
@@ -191,10 +277,17 @@ std::vector<DevicePortMatch> FindDevicePorts() {
             DevicePortMatch match;
             match.path = std::wstring(kPathPrefix) + std::wstring(name, length);
             match.hardwareId = AsText(hardwareIds);
-            match.serialNumber = UsbSerialNumber(set.get(), &device);
+            const UsbDevice usb = UsbDeviceOf(set.get(), &device);
+            match.serialNumber = usb.known ? SerialOfUsbInstance(usb.instanceId) : std::wstring();
+            match.location = UsbLocation(set.get(), &device, usb, &whole);
             found.push_back(std::move(match));
         }
+        // Read before anything else can set the last error.
+        if (GetLastError() != ERROR_NO_MORE_ITEMS)
+            whole = false;
     }
+    if (complete != nullptr)
+        *complete = whole;
     return found;
 }
 

@@ -53,6 +53,12 @@ struct DevicePortMatch {
     std::wstring path;          // "\\.\" + the port name, as FindDevicePort writes it
     std::wstring hardwareId;    // the first hardware ID, the one the table matched
     std::wstring serialNumber;  // the USB serial number; empty when the device has none
+    // Where the USB device is plugged in, as the system's own tools show it:
+    // its location information on Windows ("Port_#0003.Hub_#0002"), its
+    // sysfs name on Linux ("1-1.4.2"). It names the socket, where the port
+    // name only says in which order units came. Empty when the device has
+    // none or cannot be identified.
+    std::wstring location;
 };
 
 // Every present device matching any row of the table, by the rules of
@@ -60,8 +66,17 @@ struct DevicePortMatch {
 // the instance part of the USB device's instance ID (for a port on an
 // interface of a composite device, its parent's); a made-up instance part
 // (one holding "&", which Windows gives devices without a serial number) is
-// no serial number. Device strings are the device's own: untrusted.
-std::vector<DevicePortMatch> FindDevicePorts();
+// no serial number. The location is likewise the USB device's (the
+// parent's for an interface). Device strings are the device's own:
+// untrusted.
+//
+// When complete is given it says whether the scan answered for every
+// present device. It is false when a device set could not be opened, an
+// enumeration ended with an error other than ERROR_NO_MORE_ITEMS, or a
+// property (hardware ID, friendly name, location) could not be read for a
+// reason other than the device not having it. A port missing from an
+// incomplete scan may still be plugged in; the ports it does give are.
+std::vector<DevicePortMatch> FindDevicePorts(bool* complete = nullptr);
 
 // Fills list with the port names of all present ports, in enumeration order.
 void EnumSerialPorts(wchar_t (&list)[kPortListChars]);

@@ -1,30 +1,38 @@
 // Terminal discovery over the core's device lookup, or over a fixed list.
 #include "station/discovery.h"
 
+#include <optional>
+
 #include "device/lookup.h"
 #include "station/host.h"
 #include "station/utf8.h"
 
 namespace station {
 
-std::vector<Terminal> FindTerminals() {
-  std::vector<Terminal> found;
-  for (const DevicePortMatch& match : FindDevicePorts()) {
+Scan FindTerminals() {
+  Scan scan;
+  for (const DevicePortMatch& match : FindDevicePorts(&scan.complete)) {
     // The lookup gives the path that opens the port, "\\.\" + its name;
     // vantrel-cli takes the name, as an operator would type it.
     std::wstring name = match.path;
     if (name.rfind(L"\\\\.\\", 0) == 0) name.erase(0, 4);
-    found.push_back({WideToUtf8(name), WideToUtf8(match.hardwareId), WideToUtf8(match.serialNumber), {}});
+    scan.terminals.push_back({WideToUtf8(name), WideToUtf8(match.hardwareId), WideToUtf8(match.serialNumber),
+                              WideToUtf8(match.location)});
   }
-  return found;
+  return scan;
 }
 
-std::vector<Terminal> PresentListedPorts(const std::vector<std::string>& ports) {
-  std::vector<Terminal> present;
+Scan PresentListedPorts(const std::vector<std::string>& ports) {
+  Scan scan;
   for (const std::string& port : ports) {
-    if (ListedPortPresent(port).value_or(false)) present.push_back({port, "", "", ""});
+    const std::optional<bool> present = ListedPortPresent(port);
+    if (!present) {
+      scan.complete = false;  // the check itself failed: it tells nothing of an unplug
+    } else if (*present) {
+      scan.terminals.push_back({port, "", "", ""});
+    }
   }
-  return present;
+  return scan;
 }
 
 }  // namespace station

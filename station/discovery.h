@@ -14,13 +14,27 @@ struct Terminal {
   std::string port;        // the text vantrel-cli's --port takes: "ttyACM0", "COM7", "/dev/pts/7"
   std::string hardwareId;  // UTF-8, the device's; empty for a listed port
   std::string serial;      // UTF-8, the device's own, untrusted; empty when none
-  std::string location;    // UTF-8, the USB device's place: "1-1.4.2", "Port_#0003.Hub_#0002"; empty for a listed port
+  // UTF-8: where the USB device is plugged in, as the system's own tools
+  // show it ("1-1.4.2" on Linux, "Port_#0003.Hub_#0002" on Windows): the
+  // socket of the fixture, whatever the port is called. Empty for a listed
+  // port and for a device that has none.
+  std::string location;
+};
+
+// One look at what is plugged in. When the look could not read everything
+// (an unreadable device entry, no descriptors left) complete is false: a
+// terminal missing from it may still be plugged in, and must not be taken
+// for unplugged. The terminals it does list are present.
+struct Scan {
+  std::vector<Terminal> terminals;
+  bool complete = true;
 };
 
 // The known terminals present now, by the Auto Detect matching rules.
-std::vector<Terminal> FindTerminals();
+Scan FindTerminals();
 
-// The listed ports whose device exists now, in the order given.
-std::vector<Terminal> PresentListedPorts(const std::vector<std::string>& ports);
+// The listed ports whose device exists now, in the order given. Incomplete
+// when asking for a port failed for a reason other than its absence.
+Scan PresentListedPorts(const std::vector<std::string>& ports);
 
 }  // namespace station

@@ -221,10 +221,8 @@ StationState Snapshot(const Options& options, const PrivateScript& script, const
   return state;
 }
 
-std::vector<Terminal> Scan(const Options& options, bool* complete) {
-  *complete = true;
-  if (!options.ports.empty()) return PresentListedPorts(options.ports);
-  return FindTerminals();
+Scan LookForTerminals(const Options& options) {
+  return options.ports.empty() ? FindTerminals() : PresentListedPorts(options.ports);
 }
 
 }  // namespace
@@ -331,9 +329,8 @@ int main(int argc, char** argv) {
     scheduler.Hold(!records.mayStart(now));
     const bool countReached = options.count && scheduler.started() >= *options.count;
     if (!stopping && !hangup && !countReached && now >= nextLook) {
-      bool complete = true;
-      const auto present = Scan(options, &complete);
-      scheduler.Observe(present, complete, Clock::now());
+      const Scan scan = LookForTerminals(options);
+      scheduler.Observe(scan.terminals, scan.complete, Clock::now());
       nextLook = Clock::now() + poll;
     }
     now = Clock::now();

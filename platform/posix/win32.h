@@ -55,11 +55,13 @@ typedef const WCHAR* PCWSTR;
 typedef CHAR* LPSTR;
 typedef const CHAR* LPCSTR;
 typedef void* LPVOID;
+typedef void* PVOID;
 typedef const void* LPCVOID;
 typedef BYTE* PBYTE;
 typedef BYTE* LPBYTE;
 typedef DWORD* LPDWORD;
 typedef DWORD* PDWORD;
+typedef ULONG* PULONG;
 typedef UINT* PUINT;
 typedef LONG* PLONG;
 typedef WORD ATOM;
@@ -675,6 +677,9 @@ typedef void* HDEVINFO;
 #define SPDRP_DEVICEDESC 0x00000000
 #define SPDRP_HARDWAREID 0x00000001
 #define SPDRP_FRIENDLYNAME 0x0000000C
+// A USB device's answer is its sysfs name ("1-1.4.2"), where Windows gives
+// its port and hub ("Port_#0003.Hub_#0002"); other ports have none.
+#define SPDRP_LOCATION_INFORMATION 0x0000000D
 #define REG_SZ 1
 #define REG_MULTI_SZ 7
 
@@ -700,13 +705,20 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
 // ---------------------------------------------------------------- cfgmgr32
 // Device instance handles name one device for the life of the process; the
 // parent of a port on an interface of a composite USB device is the device.
+// Of a node's registry properties only the location information is kept.
 typedef DWORD DEVINST;
 typedef DWORD CONFIGRET;
 #define CR_SUCCESS 0x00000000
 #define CR_INVALID_POINTER 0x00000003
+#define CR_INVALID_FLAG 0x00000004
 #define CR_INVALID_DEVNODE 0x00000005
 #define CR_NO_SUCH_DEVNODE 0x0000000D
 #define CR_BUFFER_SMALL 0x0000001A
+#define CR_NO_SUCH_VALUE 0x00000025
+#define CR_CALL_NOT_IMPLEMENTED 0x00000034
+#define CM_DRP_LOCATION_INFORMATION 0x0000000E
 #define MAX_DEVICE_ID_LEN 200
 CONFIGRET WINAPI CM_Get_Parent(DEVINST* pdnDevInst, DEVINST dnDevInst, ULONG ulFlags);
 CONFIGRET WINAPI CM_Get_Device_IDW(DEVINST dnDevInst, LPWSTR Buffer, ULONG BufferLen, ULONG ulFlags);
+CONFIGRET WINAPI CM_Get_DevNode_Registry_PropertyW(DEVINST dnDevInst, ULONG ulProperty, PULONG pulRegDataType,
+                                                   PVOID Buffer, PULONG pulLength, ULONG ulFlags);

@@ -3,7 +3,8 @@
 // shows in the second one: ports leaving and arriving together, a port name
 // taken over by another device, a "device" link made after its class entry,
 // an 8250 port's type rewritten in place. Sets taken before a change keep
-// what they listed.
+// what they listed. A listing that could not read an entry is never handed out
+// again as the truth.
 //
 // Linked into device_sysfs_tests, whose main() runs it under
 // umockdev-wrapper.
@@ -23,6 +24,7 @@
 #include "device/lookup.h"
 #include "platform/api.h"
 #include "platform/posix/setupapi/port_cache.h"
+#include "tests/device/sysfs_faults.h"
 
 namespace {
 
@@ -239,4 +241,29 @@ TEST_F(PortCacheTest, ConsoleNameOutsideTheVirtualTreeIsRechecked) {
     EXPECT_TRUE(Ports().empty());
     Link(tty + "/device", "..");
     EXPECT_EQ(Ports(), (std::vector<Listed>{{L"USB Serial Device (tty7)", L"USB\\VID_0483&PID_5740&REV_0100"}}));
+}
+
+TEST_F(PortCacheTest, ListingThatMissedAnEntryIsNotReusedWhileTheTreeStaysStill) {
+    AddUsbPort("1-1", "0483", "5740", "Pad", "ttyACM0");
+    AddUsbPort("1-2", "03eb", "6133", "Terminal", "ttyACM1");
+    {
+        vantrel::testing::ScopedSysfsFaults faults({{"/sys/class/tty/ttyACM1", EMFILE}});
+        const DeviceSet set = OpenPorts();
+        ASSERT_TRUE(set);
+        SP_DEVINFO_DATA data{};
+        data.cbSize = sizeof(data);
+        DWORD members = 0;
+        while (SetupDiEnumDeviceInfo(set.get(), members, &data))
+            ++members;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TOO_MANY_OPEN_FILES));
+        EXPECT_EQ(members, 1u);
+    }
+    // Nothing changed in the tree: only the failed listing's refusal to be
+    // kept makes the next set read it again and find the port.
+    const auto scans = posix::SysfsFullScanCount();
+    EXPECT_EQ(Ports().size(), 2u);
+    EXPECT_EQ(posix::SysfsFullScanCount(), scans + 1);
+    // A whole listing is kept as before.
+    EXPECT_EQ(Ports().size(), 2u);
+    EXPECT_EQ(posix::SysfsFullScanCount(), scans + 1);
 }

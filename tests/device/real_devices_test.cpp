@@ -354,4 +354,69 @@ TEST_P(RealDeviceTest, ToolShowsThePortsAndTheTerminalAsStated) {
 INSTANTIATE_TEST_SUITE_P(Published, RealDeviceTest, ::testing::ValuesIn(kRealDevices),
                          [](const ::testing::TestParamInfo<RealDevice>& info) { return std::string(info.param.name); });
 
+// Where each listed port's node sits (its location information), and the
+// place FindDevicePorts gives the terminal: the USB device's sysfs name,
+// behind hubs too, the composite device's for a port on its interface.
+struct PlacedDevice {
+    const char* name;
+    const char* fixture;
+    std::function<void(Bed&)> change;
+    std::vector<std::wstring> nodeLocations;  // "" for a port without one
+    std::wstring terminalLocation;            // "" when no terminal is found
+};
+
+void PrintTo(const PlacedDevice& device, std::ostream* out) {
+    *out << device.name;
+}
+
+std::vector<std::wstring> NodeLocations() {
+    std::vector<std::wstring> locations;
+    HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    EXPECT_NE(set, INVALID_HANDLE_VALUE);
+    if (set == INVALID_HANDLE_VALUE)
+        return locations;
+    SP_DEVINFO_DATA data{};
+    data.cbSize = sizeof(data);
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &data); ++i) {
+        auto location = ReadDeviceProperty(set, &data, SPDRP_LOCATION_INFORMATION);
+        locations.emplace_back(location ? reinterpret_cast<const wchar_t*>(location.get()) : L"");
+    }
+    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
+    return locations;
+}
+
+const PlacedDevice kPlacedDevices[] = {
+    {"RootHubPort", "arduino_uno_r3.umockdev", nullptr, {L"1-1"}, L""},
+    {"RowOneTerminal", "rusefi_ecu.umockdev", nullptr, {L"1-4"}, L"1-4"},
+    {"CompositeTerminalTakesTheDevicesPlace", "black_magic_probe.umockdev", AsRowZeroTerminal, {L"8-1:1.0", L"8-1:1.2"},
+     L"8-1"},
+    {"InterfaceBehindAHub", "atmel_edbg_behind_hub.umockdev", nullptr, {L"2-2.1:1.1"}, L""},
+    {"AdapterBehindAHub", "ch340_behind_hub.umockdev", nullptr, {L"1-2.2"}, L""},
+    {"FtdiPortsShareTheirDevicesPlace", "ft4232h_quad.umockdev", nullptr, {L"1-3.1", L"1-3.1", L"1-3.1", L"1-3.1"}, L""},
+    {"InterfacesBehindTwoHubs", "cp2108_behind_hubs.umockdev", nullptr,
+     {L"1-1.1.1:1.0", L"1-1.1.1:1.1", L"1-1.1.1:1.2", L"1-1.1.1:1.3"}, L""},
+    {"OnBoardPortsHaveNone", "onboard_8250_serial_core.umockdev", nullptr, {L"", L""}, L""},
+};
+
+class RealDeviceLocationTest : public ::testing::TestWithParam<PlacedDevice> {
+protected:
+    void SetUp() override { ResetUpgradeStateForTest(); }
+};
+
+TEST_P(RealDeviceLocationTest, PortsAndTheTerminalAreWhereTheKernelNamesThem) {
+    const PlacedDevice& device = GetParam();
+    Bed bed;
+    ASSERT_TRUE(bed.Load(device.fixture));
+    if (device.change)
+        device.change(bed);
+    EXPECT_EQ(NodeLocations(), device.nodeLocations);
+    bool complete = false;
+    const auto found = FindDevicePorts(&complete);
+    EXPECT_TRUE(complete);
+    EXPECT_EQ(found.empty() ? L"" : found.front().location, device.terminalLocation);
+}
+
+INSTANTIATE_TEST_SUITE_P(Published, RealDeviceLocationTest, ::testing::ValuesIn(kPlacedDevices),
+                         [](const ::testing::TestParamInfo<PlacedDevice>& info) { return std::string(info.param.name); });
+
 }  // namespace

@@ -3,9 +3,18 @@
 // terminal (0483:5740), an FTDI adapter (0403:6001), a legacy 8250 port
 // without a UART, a working on-board port and a PNP port.
 //
+// Besides the description of each port: the USB location of the terminals,
+// and the scans that could not read everything (an unreadable entry or
+// class, no descriptors left, a device vanishing mid-scan), which must say
+// so rather than pass for "nothing there".
+//
 // umockdev redirects /sys for the process it is preloaded into, so main()
 // runs the tests again under umockdev-wrapper.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <umockdev.h>
 #include <unistd.h>
 
@@ -29,6 +38,7 @@
 #include "framework/afxwin.h"
 #include "platform/posix/user32/headless/harness.h"
 #include "platform/posix/kernel32/trace_sink.h"
+#include "tests/device/sysfs_faults.h"
 #include "tests/fakes/umockdev.h"
 
 namespace {
@@ -52,7 +62,7 @@ protected:
         ASSERT_NE(testbed_, nullptr);
         root_ = GString_(umockdev_testbed_get_root_dir(testbed_)).get();
 
-        const std::string terminal = Add("usb", "1-1", "", {{"idVendor", "03eb"}, {"idProduct", "6133"},
+        const std::string terminal = terminalDevice_ = Add("usb", "1-1", "", {{"idVendor", "03eb"}, {"idProduct", "6133"},
                                                             {"bcdDevice", "0100"}, {"bDeviceClass", "ef"},
                                                             {"bDeviceSubClass", "02"}, {"bDeviceProtocol", "01"},
                                                             {"bNumInterfaces", " 3"}, {"bNumConfigurations", "1"},
@@ -63,7 +73,7 @@ protected:
         terminalTty_ = AddTty("ttyACM0", mi0);
         AddTty("ttyACM2", mi2);
 
-        const std::string pad = Add("usb", "1-2", "", {{"idVendor", "0483"}, {"idProduct", "5740"}, {"bcdDevice", "0200"},
+        const std::string pad = padDevice_ = Add("usb", "1-2", "", {{"idVendor", "0483"}, {"idProduct", "5740"}, {"bcdDevice", "0200"},
                                                        {"bDeviceClass", "02"}, {"bNumInterfaces", " 2"}});
         padTty_ = AddTty("ttyACM10", Add("usb", "1-2:1.0", pad, {{"bInterfaceNumber", "00"}}));
 
@@ -154,9 +164,40 @@ protected:
 
     UMockdevTestbed* testbed_ = nullptr;
     std::string root_;
+    std::string terminalDevice_;  // the composite terminal's USB device, 1-1
     std::string terminalTty_;
+    std::string padDevice_;  // the second terminal's USB device, 1-2
     std::string padTty_;
 };
+
+using vantrel::testing::ScopedSysfsFaults;
+
+// A member's SPDRP_LOCATION_INFORMATION, or "<error N>".
+std::wstring LocationOf(HDEVINFO set, SP_DEVINFO_DATA* data) {
+    DWORD required = 0;
+    if (!SetupDiGetDeviceRegistryPropertyW(set, data, SPDRP_LOCATION_INFORMATION, nullptr, nullptr, 0, &required) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return L"<error " + std::to_wstring(GetLastError()) + L">";
+    std::vector<wchar_t> text(required / sizeof(wchar_t) + 1);
+    if (!SetupDiGetDeviceRegistryPropertyW(set, data, SPDRP_LOCATION_INFORMATION, nullptr,
+                                           reinterpret_cast<BYTE*>(text.data()), required, nullptr))
+        return L"<error " + std::to_wstring(GetLastError()) + L">";
+    return text.data();
+}
+
+// What a device set's enumeration ends with.
+DWORD EnumerationEnd() {
+    HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (set == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    SP_DEVINFO_DATA data{};
+    data.cbSize = sizeof(data);
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &data); ++i) {
+    }
+    const DWORD end = GetLastError();
+    SetupDiDestroyDeviceInfoList(set);
+    return end;
+}
 
 }  // namespace
 
@@ -238,6 +279,165 @@ TEST_F(SysfsPortsTest, FindDevicePortsFollowsAnUnplug) {
     const std::vector<DevicePortMatch> found = FindDevicePorts();
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].path, L"\\\\.\\ttyACM10");
+}
+
+TEST_F(SysfsPortsTest, TerminalsCarryTheSysfsNameOfTheirUsbDevice) {
+    bool complete = false;
+    const std::vector<DevicePortMatch> found = FindDevicePorts(&complete);
+    ASSERT_EQ(found.size(), 2u);
+    // The composite terminal's port is on interface 1-1:1.0; the socket is
+    // the device's.
+    EXPECT_EQ(found[0].location, L"1-1");
+    EXPECT_EQ(found[1].location, L"1-2");
+    EXPECT_TRUE(complete);
+}
+
+TEST_F(SysfsPortsTest, LocationPropertyNamesTheNodeAndOnlyUsbPortsHaveOne) {
+    HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    ASSERT_NE(set, INVALID_HANDLE_VALUE);
+    std::vector<std::wstring> locations;
+    DEVINST interfaceNode = 0, platformNode = 0;
+    SP_DEVINFO_DATA data{};
+    data.cbSize = sizeof(data);
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &data); ++i) {
+        locations.push_back(LocationOf(set, &data));
+        if (i == 0)
+            interfaceNode = data.DevInst;
+        if (i == 3)
+            platformNode = data.DevInst;
+    }
+    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
+    const std::wstring none = L"<error " + std::to_wstring(ERROR_INVALID_DATA) + L">";
+    // ttyACM0, ttyACM2 (interfaces), ttyACM10, ttyS1, ttyS2, ttyUSB0 (the
+    // FTDI port, whose node is made up: the USB device's place).
+    EXPECT_EQ(locations, (std::vector<std::wstring>{L"1-1:1.0", L"1-1:1.2", L"1-2", none, none, L"1-3"}));
+
+    // The composite device above the interface, through the configuration
+    // manager's size query and read.
+    DEVINST parent = 0;
+    ASSERT_EQ(CM_Get_Parent(&parent, interfaceNode, 0), static_cast<CONFIGRET>(CR_SUCCESS));
+    ULONG length = 0, type = 0;
+    EXPECT_EQ(CM_Get_DevNode_Registry_PropertyW(parent, CM_DRP_LOCATION_INFORMATION, &type, nullptr, &length, 0),
+              static_cast<CONFIGRET>(CR_BUFFER_SMALL));
+    EXPECT_EQ(length, 4 * sizeof(wchar_t));
+    wchar_t text[8] = {};
+    length = sizeof(text);
+    ASSERT_EQ(CM_Get_DevNode_Registry_PropertyW(parent, CM_DRP_LOCATION_INFORMATION, &type, text, &length, 0),
+              static_cast<CONFIGRET>(CR_SUCCESS));
+    EXPECT_EQ(std::wstring(text), L"1-1");
+    EXPECT_EQ(length, 4 * sizeof(wchar_t));
+    EXPECT_EQ(type, static_cast<ULONG>(REG_SZ));
+    EXPECT_EQ(CM_Get_DevNode_Registry_PropertyW(platformNode, CM_DRP_LOCATION_INFORMATION, nullptr, text, &length, 0),
+              static_cast<CONFIGRET>(CR_NO_SUCH_VALUE));
+    EXPECT_EQ(CM_Get_DevNode_Registry_PropertyW(parent, CM_DRP_LOCATION_INFORMATION, nullptr, text, &length, 1),
+              static_cast<CONFIGRET>(CR_INVALID_FLAG));
+    EXPECT_EQ(CM_Get_DevNode_Registry_PropertyW(parent, CM_DRP_LOCATION_INFORMATION, nullptr, text, nullptr, 0),
+              static_cast<CONFIGRET>(CR_INVALID_POINTER));
+}
+
+TEST_F(SysfsPortsTest, UnreadableEntryMakesTheScanIncompleteButKeepsTheOthers) {
+    ScopedSysfsFaults faults({{padDevice_, EACCES}});
+    bool complete = true;
+    const std::vector<DevicePortMatch> found = FindDevicePorts(&complete);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].path, L"\\\\.\\ttyACM0");
+    EXPECT_FALSE(complete);
+    EXPECT_EQ(EnumerationEnd(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_GT(faults.Failed(), 0);
+}
+
+TEST_F(SysfsPortsTest, UnreadableClassFailsTheDeviceSetWithItsCause) {
+    ScopedSysfsFaults faults({{"/sys/class/tty", EACCES}});
+    EXPECT_EQ(SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    bool complete = true;
+    EXPECT_TRUE(FindDevicePorts(&complete).empty());
+    EXPECT_FALSE(complete);
+    // The lookups that cannot say so find nothing, as before.
+    wchar_t path[kDevFileNameChars] = L"untouched";
+    EXPECT_FALSE(FindDevicePort(g_DeviceIdTable[0], path));
+    EXPECT_EQ(std::wstring(path), L"untouched");
+}
+
+TEST_F(SysfsPortsTest, DeviceGoneBeforeItsEntryIsReadIsLeftOutOfACompleteScan) {
+    // Unplugged after the class was listed: its two ttys' entries and the
+    // device answer as absent, which is the truth.
+    ScopedSysfsFaults faults(
+        {{"/sys/class/tty/ttyACM0", ENOENT}, {"/sys/class/tty/ttyACM2", ENOENT}, {terminalDevice_, ENOENT}});
+    bool complete = false;
+    const std::vector<DevicePortMatch> found = FindDevicePorts(&complete);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].path, L"\\\\.\\ttyACM10");
+    EXPECT_TRUE(complete);
+    EXPECT_EQ(EnumerationEnd(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+}
+
+TEST_F(SysfsPortsTest, DeviceGoneWhileItIsReadIsNotListedWithWhatItLacked) {
+    // Unplugged between the first read of its vendor ID and the rest: every
+    // later read answers as absent. Listed anyway, it would be a port with
+    // made-up IDs and no serial number.
+    ScopedSysfsFaults faults({{"/sys/class/tty/ttyACM10", ENOENT}, {padDevice_, ENOENT}}, padDevice_ + "/idVendor");
+    bool complete = false;
+    const std::vector<DevicePortMatch> found = FindDevicePorts(&complete);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].path, L"\\\\.\\ttyACM0");
+    EXPECT_GT(faults.Failed(), 0) << "the device was not read after the trigger";
+    wchar_t list[kPortListChars];
+    EnumSerialPorts(list);
+    std::vector<std::wstring> names;
+    for (const wchar_t* name = list; *name != L'\0'; name += std::wcslen(name) + 1)
+        names.emplace_back(name);
+    EXPECT_EQ(std::count(names.begin(), names.end(), L"ttyACM10"), 0);
+}
+
+TEST_F(SysfsPortsTest, RunningOutOfDescriptorsMakesTheScanIncomplete) {
+    // In a child, so the lowered limit ends with it. With no descriptor left
+    // the class cannot be opened; with one, it can, but nothing behind it.
+    for (const int spare : {0, 1}) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const int lowest = open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (lowest < 0)
+                _exit(10);
+            close(lowest);
+            const rlimit limit{static_cast<rlim_t>(lowest + spare), static_cast<rlim_t>(lowest + spare)};
+            if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+                _exit(11);
+            HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+            if (spare == 0 && (set != INVALID_HANDLE_VALUE || GetLastError() != ERROR_TOO_MANY_OPEN_FILES))
+                _exit(12);
+            if (set != INVALID_HANDLE_VALUE) {
+                SetupDiDestroyDeviceInfoList(set);
+                if (EnumerationEnd() != ERROR_TOO_MANY_OPEN_FILES)
+                    _exit(13);
+            }
+            bool complete = true;
+            FindDevicePorts(&complete);
+            _exit(complete ? 14 : 0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status)) << "spare " << spare;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "spare " << spare;
+    }
+    // The parent's limit is untouched: the same tree scans whole here.
+    bool complete = false;
+    EXPECT_EQ(FindDevicePorts(&complete).size(), 2u);
+    EXPECT_TRUE(complete);
+}
+
+TEST_F(SysfsPortsTest, EntryWithoutPermissionMakesTheScanIncomplete) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads through permissions; UnreadableEntry... covers this with a fault";
+    const std::string dir = root_ + padDevice_;
+    ASSERT_EQ(chmod(dir.c_str(), 0), 0) << std::strerror(errno);
+    bool complete = true;
+    const auto found = FindDevicePorts(&complete);
+    chmod(dir.c_str(), 0755);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].path, L"\\\\.\\ttyACM0");
+    EXPECT_FALSE(complete);
 }
 
 TEST_F(SysfsPortsTest, PortListHoldsEveryPresentPort) {

@@ -2,7 +2,14 @@
 // replace at will. The property call follows the real one's contract
 // (size query, ERROR_INSUFFICIENT_BUFFER, ERROR_INVALID_DATA for a missing
 // property) and returns the scripted bytes unchanged, so callers are tested
-// against exactly what a driver may have stored.
+// against exactly what a driver may have stored. The configuration manager
+// calls answer for the device nodes the enumeration handed out: instance
+// IDs, parents and their location information.
+//
+// In the Windows build the core calls the system's functions through import
+// pointers (__imp_*), which the linker takes from setupapi's and cfgmgr32's
+// import libraries; the end of this file defines those pointers, aimed at
+// the fake, and the tests link neither library.
 #include "tests/fakes/setupapi.h"
 
 #include <atomic>
@@ -20,12 +27,25 @@ struct FakeSet {
     std::vector<FakeDevice> devices;
 };
 
+// A device node as the configuration manager calls see it.
+struct Node {
+    std::wstring id;
+    DEVINST parent = 0;  // 0: none
+    std::optional<std::vector<BYTE>> location;
+    CONFIGRET locationError = CR_SUCCESS;
+    bool operator==(const Node&) const = default;
+};
+
 std::mutex g_lock;
 std::vector<FakeDevice> g_devices;
 bool g_fails = false;
+DWORD g_enumerationEnd = ERROR_NO_MORE_ITEMS;
 std::function<void()> g_hook;
 std::set<const void*> g_liveSets;
 std::atomic<int> g_calls{0};
+// DevInst n is g_nodes[n - 1]. Equal nodes share a handle, so the table
+// grows with the distinct devices scripted, not with the scans.
+std::vector<Node> g_nodes;
 
 std::vector<BYTE> WideBytes(const std::wstring& text) {
     std::vector<BYTE> bytes(text.size() * sizeof(wchar_t));
@@ -36,6 +56,48 @@ std::vector<BYTE> WideBytes(const std::wstring& text) {
 FakeSet* LookUp(HDEVINFO handle) {
     std::lock_guard<std::mutex> lock(g_lock);
     return g_liveSets.count(handle) != 0 ? static_cast<FakeSet*>(handle) : nullptr;
+}
+
+// Called with g_lock held.
+DEVINST Intern(const Node& node) {
+    for (size_t i = 0; i < g_nodes.size(); ++i)
+        if (g_nodes[i] == node)
+            return static_cast<DEVINST>(i + 1);
+    g_nodes.push_back(node);
+    return static_cast<DEVINST>(g_nodes.size());
+}
+
+DEVINST NodeOf(const FakeDevice& device) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    Node node;
+    node.id = device.instanceId;
+    node.location = device.location;
+    if (!device.parentId.empty())
+        node.parent = Intern({device.parentId, 0, device.parentLocation, device.parentLocationError});
+    return Intern(node);
+}
+
+// The node behind a handle, copied out under the lock; false when unknown.
+bool NodeAt(DEVINST handle, Node* node) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    if (handle == 0 || handle > g_nodes.size())
+        return false;
+    *node = g_nodes[handle - 1];
+    return true;
+}
+
+// The member a device information element names, or null (last error set).
+const FakeDevice* Member(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
+    FakeSet* set = LookUp(handle);
+    if (set == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA) || data->Reserved >= set->devices.size()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return &set->devices[data->Reserved];
 }
 
 }  // namespace
@@ -71,6 +133,11 @@ void SetFakeClassDevsFails(bool fails) {
     g_fails = fails;
 }
 
+void SetFakeEnumerationEnd(DWORD error) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_enumerationEnd = error;
+}
+
 void SetFakeScanHook(std::function<void()> hook) {
     std::lock_guard<std::mutex> lock(g_lock);
     g_hook = std::move(hook);
@@ -87,6 +154,7 @@ void ResetFakeSetupApi() {
     std::lock_guard<std::mutex> lock(g_lock);
     g_devices.clear();
     g_fails = false;
+    g_enumerationEnd = ERROR_NO_MORE_ITEMS;
     g_hook = nullptr;
     g_calls.store(0);
 }
@@ -130,11 +198,12 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP
         return FALSE;
     }
     if (MemberIndex >= set->devices.size()) {
-        SetLastError(ERROR_NO_MORE_ITEMS);
+        std::lock_guard<std::mutex> lock(fake::g_lock);
+        SetLastError(fake::g_enumerationEnd);
         return FALSE;
     }
     DeviceInfoData->ClassGuid = set->devices[MemberIndex].classGuid;
-    DeviceInfoData->DevInst = MemberIndex + 1;
+    DeviceInfoData->DevInst = fake::NodeOf(set->devices[MemberIndex]);
     DeviceInfoData->Reserved = MemberIndex;
     return TRUE;
 }
@@ -142,24 +211,23 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
                                               PDWORD PropertyRegDataType, PBYTE PropertyBuffer, DWORD PropertyBufferSize,
                                               PDWORD RequiredSize) {
-    FakeSet* set = fake::LookUp(DeviceInfoSet);
-    if (set == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    const fake::FakeDevice* device = fake::Member(DeviceInfoSet, DeviceInfoData);
+    if (device == nullptr)
+        return FALSE;
+    if (Property == device->unreadableProperty) {
+        SetLastError(device->unreadableError);
         return FALSE;
     }
-    if (DeviceInfoData == nullptr || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA) ||
-        DeviceInfoData->Reserved >= set->devices.size()) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    const fake::FakeDevice& device = set->devices[DeviceInfoData->Reserved];
     const std::optional<std::vector<BYTE>>* value = nullptr;
     DWORD type = 0;
     if (Property == SPDRP_HARDWAREID) {
-        value = &device.hardwareId;
+        value = &device->hardwareId;
         type = REG_MULTI_SZ;
     } else if (Property == SPDRP_FRIENDLYNAME) {
-        value = &device.friendlyName;
+        value = &device->friendlyName;
+        type = REG_SZ;
+    } else if (Property == SPDRP_LOCATION_INFORMATION) {
+        value = &device->location;
         type = REG_SZ;
     }
     if (value == nullptr || !value->has_value()) {
@@ -195,18 +263,101 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
     return TRUE;
 }
 
-// The scripted devices carry no instance IDs: the lookups read them only for
-// the USB serial number, which these devices then do not have.
-BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA /*DeviceInfoData*/, LPWSTR /*DeviceInstanceId*/,
-                                        DWORD /*DeviceInstanceIdSize*/, PDWORD /*RequiredSize*/) {
-    SetLastError(fake::LookUp(DeviceInfoSet) == nullptr ? ERROR_INVALID_HANDLE : ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
+BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, LPWSTR DeviceInstanceId,
+                                        DWORD DeviceInstanceIdSize, PDWORD RequiredSize) {
+    const fake::FakeDevice* device = fake::Member(DeviceInfoSet, DeviceInfoData);
+    if (device == nullptr)
+        return FALSE;
+    if (device->instanceId.empty()) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    // In characters, with the terminator, as Windows counts it.
+    const DWORD chars = static_cast<DWORD>(device->instanceId.size() + 1);
+    if (RequiredSize != nullptr)
+        *RequiredSize = chars;
+    if (DeviceInstanceId == nullptr || DeviceInstanceIdSize < chars) {
+        SetLastError(DeviceInstanceId == nullptr && DeviceInstanceIdSize != 0 ? ERROR_INVALID_PARAMETER
+                                                                               : ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    std::memcpy(DeviceInstanceId, device->instanceId.c_str(), chars * sizeof(wchar_t));
+    return TRUE;
 }
 
-CONFIGRET WINAPI CM_Get_Parent(DEVINST* /*pdnDevInst*/, DEVINST /*dnDevInst*/, ULONG /*ulFlags*/) {
-    return CR_NO_SUCH_DEVNODE;
+CONFIGRET WINAPI CM_Get_Parent(DEVINST* pdnDevInst, DEVINST dnDevInst, ULONG /*ulFlags*/) {
+    if (pdnDevInst == nullptr)
+        return CR_INVALID_POINTER;
+    fake::Node node;
+    if (!fake::NodeAt(dnDevInst, &node))
+        return CR_INVALID_DEVNODE;
+    if (node.parent == 0)
+        return CR_NO_SUCH_DEVNODE;
+    *pdnDevInst = node.parent;
+    return CR_SUCCESS;
 }
 
-CONFIGRET WINAPI CM_Get_Device_IDW(DEVINST /*dnDevInst*/, LPWSTR /*Buffer*/, ULONG /*BufferLen*/, ULONG /*ulFlags*/) {
-    return CR_NO_SUCH_DEVNODE;
+CONFIGRET WINAPI CM_Get_Device_IDW(DEVINST dnDevInst, LPWSTR Buffer, ULONG BufferLen, ULONG /*ulFlags*/) {
+    if (Buffer == nullptr)
+        return CR_INVALID_POINTER;
+    fake::Node node;
+    if (!fake::NodeAt(dnDevInst, &node))
+        return CR_INVALID_DEVNODE;
+    if (node.id.empty())
+        return CR_NO_SUCH_DEVNODE;
+    if (BufferLen < node.id.size() + 1)
+        return CR_BUFFER_SMALL;
+    std::memcpy(Buffer, node.id.c_str(), (node.id.size() + 1) * sizeof(wchar_t));
+    return CR_SUCCESS;
 }
+
+CONFIGRET WINAPI CM_Get_DevNode_Registry_PropertyW(DEVINST dnDevInst, ULONG ulProperty, PULONG pulRegDataType, PVOID Buffer,
+                                                   PULONG pulLength, ULONG ulFlags) {
+    if (pulLength == nullptr)
+        return CR_INVALID_POINTER;
+    if (ulFlags != 0)
+        return CR_INVALID_FLAG;
+    fake::Node node;
+    if (!fake::NodeAt(dnDevInst, &node))
+        return CR_INVALID_DEVNODE;
+    if (ulProperty != CM_DRP_LOCATION_INFORMATION)
+        return CR_CALL_NOT_IMPLEMENTED;  // only the location is scripted
+    if (node.locationError != CR_SUCCESS)
+        return node.locationError;
+    if (!node.location)
+        return CR_NO_SUCH_VALUE;
+    const ULONG bytes = static_cast<ULONG>(node.location->size());
+    if (pulRegDataType != nullptr)
+        *pulRegDataType = REG_SZ;
+    if (Buffer == nullptr || *pulLength < bytes) {
+        *pulLength = bytes;
+        return CR_BUFFER_SMALL;
+    }
+    if (bytes != 0)
+        std::memcpy(Buffer, node.location->data(), bytes);
+    *pulLength = bytes;
+    return CR_SUCCESS;
+}
+
+#ifdef _WIN32
+// The import pointers, by their decorated names: "__imp_" and the name on
+// x64; on x86 "__imp__", the name, "@" and the bytes of stdcall arguments.
+#  ifdef _WIN64
+#    define FAKE_IMPORT_NAME(name, bytes) "__imp_" #name
+#  else
+#    define FAKE_IMPORT_NAME(name, bytes) "__imp__" #name "@" #bytes
+#  endif
+#  define FAKE_IMPORT(name, bytes)                                                                              \
+      extern "C" {                                                                                              \
+      __attribute__((used)) void* fake_import_##name __asm__(FAKE_IMPORT_NAME(name, bytes)) =                   \
+          reinterpret_cast<void*>(&name);                                                                       \
+      }
+FAKE_IMPORT(SetupDiGetClassDevsW, 16)
+FAKE_IMPORT(SetupDiEnumDeviceInfo, 12)
+FAKE_IMPORT(SetupDiGetDeviceRegistryPropertyW, 28)
+FAKE_IMPORT(SetupDiDestroyDeviceInfoList, 4)
+FAKE_IMPORT(SetupDiGetDeviceInstanceIdW, 20)
+FAKE_IMPORT(CM_Get_Parent, 12)
+FAKE_IMPORT(CM_Get_Device_IDW, 16)
+FAKE_IMPORT(CM_Get_DevNode_Registry_PropertyW, 24)
+#endif

@@ -66,15 +66,17 @@ bool StillHolds(const Cache& cache) {
 
 }  // namespace
 
-std::shared_ptr<const std::vector<SysfsPort>> PresentSysfsPorts() {
+PresentPorts PresentSysfsPorts() {
     Cache& cache = TheCache();
     std::lock_guard<std::mutex> guard(cache.lock);
     const bool stateRead = ReadTtyClassState(&cache.scratch);
     if (stateRead && StillHolds(cache))
-        return cache.ports;
+        return {cache.ports, true, true, 0};
     SysfsPortScan scan = ScanSysfsPorts();
     g_fullScans.fetch_add(1);
     auto ports = std::make_shared<const std::vector<SysfsPort>>(std::move(scan.ports));
+    // Only a complete listing is kept: one that missed a port would be
+    // handed out again, as the truth, for as long as the tree stays still.
     cache.valid = stateRead && scan.complete;
     if (cache.valid) {
         std::swap(cache.state, cache.scratch);
@@ -84,7 +86,7 @@ std::shared_ptr<const std::vector<SysfsPort>> PresentSysfsPorts() {
         cache.rechecks.clear();
         cache.ports.reset();
     }
-    return ports;
+    return {ports, scan.complete, scan.listed, scan.error};
 }
 
 std::uint64_t SysfsFullScanCount() {

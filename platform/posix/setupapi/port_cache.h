@@ -15,9 +15,17 @@
 
 namespace posix {
 
-// The present ports, shared and never changed after they are handed out.
-// Safe to call from any thread.
-std::shared_ptr<const std::vector<SysfsPort>> PresentSysfsPorts();
+// The present ports, shared and never changed after they are handed out,
+// and whether the listing behind them read everything it needed.
+struct PresentPorts {
+    std::shared_ptr<const std::vector<SysfsPort>> ports;
+    bool complete = true;  // false: a port may be missing (a read failed)
+    bool listed = true;    // false: /sys/class/tty could not be opened at all
+    int error = 0;         // errno of the first failed read; 0 when complete
+};
+
+// The present ports. Safe to call from any thread.
+PresentPorts PresentSysfsPorts();
 
 // How many full listings PresentSysfsPorts has made so far; tests use it to
 // see that an unchanged tree is not walked again.

@@ -34,6 +34,10 @@
 // device's own product string is never part of it: Windows does not use it
 // either, and a device may put anything there; a ")" in it would come
 // before the port name, which then could not be found.
+// Locations: where Windows shows a USB device's port and hub
+// ("Port_#0003.Hub_#0002"), the kernel's name for the device says the same
+// (bus 1, port 1 of the root hub, then port 4 of the hub there: "1-1.4"),
+// and it is what an operator sees in lsusb -t and in udev's paths.
 //
 // Since Linux 6.5 the serial core puts a controller and a port device (bus
 // serial-base, drivers "ctrl" and "port") between a UART and its tty:
@@ -52,6 +56,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -77,6 +82,20 @@ using Dir = std::unique_ptr<DIR, DirCloser>;
 // Absence is an answer; anything else means the tree could not be read.
 bool IsAbsence(int error) {
     return error == ENOENT || error == ENOTDIR;
+}
+
+std::atomic<SysfsFaultHook> g_faultHook{nullptr};
+
+// True, with errno set, when a test's hook fails this read.
+bool Faulted(const std::string& path) {
+    const SysfsFaultHook hook = g_faultHook.load(std::memory_order_acquire);
+    if (hook == nullptr)
+        return false;
+    const int error = hook(path.c_str());
+    if (error == 0)
+        return false;
+    errno = error;
+    return true;
 }
 
 // Removes "." and ".." components of an absolute path.
@@ -114,6 +133,8 @@ std::string BaseName(const std::string& path) {
 
 bool ReadLink(const std::string& path, std::string* target) {
     char buffer[4096];
+    if (Faulted(path))
+        return false;
     const ssize_t n = readlink(path.c_str(), buffer, sizeof(buffer) - 1);
     if (n < 0)
         return false;
@@ -140,6 +161,8 @@ bool Resolve(const std::string& dir, const std::string& name, std::string* out) 
 // Up to `size` bytes of a sysfs attribute into buffer. One open, read and
 // close: sysfs hands the whole value to the first read.
 bool ReadAttributeBytes(const std::string& path, char* buffer, size_t size, size_t* length) {
+    if (Faulted(path))
+        return false;
     const platform::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0)
         return false;
@@ -239,7 +262,12 @@ class PortReader {
 public:
     explicit PortReader(SysfsPortScan* scan) : scan_(scan) {}
 
-    void Unreadable() { scan_->complete = false; }
+    // The errno of the failed read is the scan's cause when it is the first.
+    void Unreadable() {
+        if (scan_->complete)
+            scan_->error = errno;
+        scan_->complete = false;
+    }
 
     bool Attribute(const std::string& dir, const char* name, std::string* value) {
         if (ReadAttribute(dir + "/" + name, value))
@@ -252,7 +280,7 @@ public:
     bool Decimal(const std::string& dir, const char* name, unsigned long* value) { return Number(dir, name, 10, value); }
 
     bool Exists(const std::string& path) {
-        if (access(path.c_str(), F_OK) == 0)
+        if (!Faulted(path) && access(path.c_str(), F_OK) == 0)
             return true;
         NoteFailure();
         return false;
@@ -267,6 +295,14 @@ public:
 
     bool Follow(const std::string& dir, const std::string& name, std::string* out) {
         if (Resolve(dir, name, out))
+            return true;
+        NoteFailure();
+        return false;
+    }
+
+    // A whole attribute as the device gave it (see ReadRawAttribute).
+    bool RawAttribute(const std::string& dir, const char* name, std::string* value) {
+        if (ReadRawAttribute(dir + "/" + name, value))
             return true;
         NoteFailure();
         return false;
@@ -365,15 +401,18 @@ void DescribeUsb(PortReader& reader, const UsbIdentity& usb, SysfsPort* port) {
         port->hardwareIds = {L"USB\\" + identity + L"&REV_" + Hex(rev, 4) + mi, L"USB\\" + identity + mi};
     }
     port->friendlyName = UsbPortDescription(driver);
+    port->location = Widen(BaseName(usb.deviceDir));
     if (driver == "ftdi_sio")
         return;  // its port hangs off FTDI's own bus: the instance ID is made up below
     std::string serial;
-    const bool hasSerial = ReadRawAttribute(usb.deviceDir + "/serial", &serial) && !serial.empty();
+    const bool hasSerial = reader.RawAttribute(usb.deviceDir, "serial", &serial) && !serial.empty();
     const std::wstring device =
         L"USB\\" + identity + L"\\" + (hasSerial ? Widen(serial) : L"&" + Widen(BaseName(usb.deviceDir)));
     if (composite) {
         port->instanceId = L"USB\\" + identity + L"&MI_" + Hex(number, 2) + L"\\&" + Widen(BaseName(usb.interfaceDir));
         port->parentInstanceId = device;
+        port->parentLocation = port->location;
+        port->location = Widen(BaseName(usb.interfaceDir));
     } else {
         port->instanceId = device;
     }
@@ -440,6 +479,13 @@ bool IsPermanentlyVirtual(const std::string& name, const char* target, size_t ta
     return std::all_of(name.begin() + 3, name.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
+// Whether <class>/<name>/device exists; false with errno set otherwise.
+bool DeviceLinkExists(int classFd, const std::string& deviceLink) {
+    if (Faulted(kTtyClass + "/" + deviceLink))
+        return false;
+    return faccessat(classFd, deviceLink.c_str(), F_OK, 0) == 0;
+}
+
 // An entry without a "device" link that is not a virtual console: nothing
 // to describe, but a later scan must see that it still has none.
 void NoteDeviceless(PortReader& reader, const std::string& name) {
@@ -456,7 +502,7 @@ bool DescribePort(PortReader& reader, int classFd, const std::string& name, Sysf
     // looking for a "device" link, which the kernel gives only devices with
     // a parent and so never one under devices/virtual.
     char target[256];
-    const ssize_t n = readlinkat(classFd, name.c_str(), target, sizeof(target));
+    const ssize_t n = Faulted(kTtyClass + "/" + name) ? -1 : readlinkat(classFd, name.c_str(), target, sizeof(target));
     if (n < 0 && !IsAbsence(errno) && errno != EINVAL) {  // EINVAL: a directory in a mocked tree
         reader.Unreadable();
         return false;
@@ -467,7 +513,7 @@ bool DescribePort(PortReader& reader, int classFd, const std::string& name, Sysf
     // links of a device on its way out) are turned away before any path is
     // resolved.
     const std::string deviceLink = name + "/device";
-    if (faccessat(classFd, deviceLink.c_str(), F_OK, 0) != 0) {
+    if (!DeviceLinkExists(classFd, deviceLink)) {
         if (IsAbsence(errno))
             NoteDeviceless(reader, name);
         else
@@ -504,6 +550,14 @@ bool DescribePort(PortReader& reader, int classFd, const std::string& name, Sysf
     if (port->instanceId.empty())
         port->instanceId = port->hardwareIds.front() + L"\\&" + port->name;
     port->friendlyName += L" (" + port->name + L")";
+    // A device unplugged while it was read answers its later reads as
+    // absent, which describes a port that is not there (no IDs, no serial
+    // number). Gone now: the listing is right to leave it out.
+    if (!DeviceLinkExists(classFd, deviceLink)) {
+        if (!IsAbsence(errno))
+            reader.Unreadable();
+        return false;
+    }
     return true;
 }
 
@@ -516,6 +570,10 @@ bool IsDotEntry(const char* name) {
 }
 
 }  // namespace
+
+void SetSysfsFaultHookForTest(SysfsFaultHook hook) {
+    g_faultHook.store(hook, std::memory_order_release);
+}
 
 bool PortNameLess(const std::string& a, const std::string& b) {
     size_t i = 0, j = 0;
@@ -556,9 +614,11 @@ bool PortNameLess(const std::string& a, const std::string& b) {
 
 SysfsPortScan ScanSysfsPorts() {
     SysfsPortScan scan;
-    Dir dir(opendir(kTtyClass.c_str()));
+    Dir dir(Faulted(kTtyClass) ? nullptr : opendir(kTtyClass.c_str()));
     if (!dir) {
         scan.complete = false;
+        scan.listed = false;
+        scan.error = errno;
         return scan;
     }
     std::vector<std::string> names;
@@ -567,8 +627,10 @@ SysfsPortScan ScanSysfsPorts() {
         if (!IsDotEntry(entry->d_name))
             names.emplace_back(entry->d_name);
     }
-    if (errno != 0)
+    if (errno != 0) {
         scan.complete = false;  // the listing stopped short
+        scan.error = errno;
+    }
     std::sort(names.begin(), names.end(), PortNameLess);
     PortReader reader(&scan);
     const int classFd = dirfd(dir.get());
@@ -601,7 +663,7 @@ bool ReadTtyClassState(TtyClassState* state) {
     }
     // open and getdents64 rather than opendir: no DIR to allocate and no
     // second fstat, for a check that runs forty times a second.
-    const int fd = open(kTtyClass.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = Faulted(kTtyClass) ? -1 : open(kTtyClass.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return false;
     const platform::UniqueFd owned(fd);
@@ -637,7 +699,7 @@ bool operator==(const TtyClassState& a, const TtyClassState& b) {
 
 bool RecheckHolds(const SysfsRecheck& recheck) {
     if (recheck.kind == SysfsRecheck::Kind::kExists) {
-        if (access(recheck.path.c_str(), F_OK) == 0)
+        if (!Faulted(recheck.path) && access(recheck.path.c_str(), F_OK) == 0)
             return recheck.present;
         // An unreadable answer is no answer: the scan is repeated.
         return IsAbsence(errno) && !recheck.present;

@@ -29,6 +29,12 @@ struct SysfsPort {
     // location when a device has no serial number.
     std::wstring instanceId;
     std::wstring parentInstanceId;  // empty when the port's parent is no USB device
+    // Where the device the instance ID names sits on the USB tree: its sysfs
+    // name ("1-1.4.2", an interface "1-1.4.2:1.0"), the name the system's
+    // own tools (lsusb -t, udev's paths) use. For an FTDI port, whose
+    // instance is made up, the USB device's. Empty for a port not on USB.
+    std::wstring location;
+    std::wstring parentLocation;  // the USB device's name when there is a parent
 };
 
 // One fact a listing was decided on that can change while the tty's class
@@ -51,6 +57,10 @@ struct SysfsPortScan {
     // absence (out of descriptors, permission): the listing may have left a
     // port out and must not be reused.
     bool complete = true;
+    // The errno of the first such failure; 0 while complete.
+    int error = 0;
+    // False when /sys/class/tty itself could not be opened: no listing at all.
+    bool listed = true;
 };
 
 // The state of /sys/class/tty and /dev that a change of the present ports
@@ -72,8 +82,8 @@ bool operator==(const TtyClassState& a, const TtyClassState& b);
 
 // The present ports, sorted by name in natural order (ttyACM2 before
 // ttyACM10), with what a later scan must repeat to reuse them. Unreadable
-// entries are left out; an unreadable /sys/class/tty gives an empty,
-// incomplete scan and errno set by the failing call.
+// entries are left out and make the scan incomplete; an unreadable
+// /sys/class/tty gives an empty scan, neither listed nor complete.
 SysfsPortScan ScanSysfsPorts();
 
 // The ports of a fresh scan.
@@ -88,5 +98,14 @@ bool RecheckHolds(const SysfsRecheck& recheck);
 
 // Natural order of port names: digit runs compare by value.
 bool PortNameLess(const std::string& a, const std::string& b);
+
+// Tests only. While set, every path a scan reads (and the tty class state
+// read) is first shown to the hook; a nonzero answer fails that read with
+// that errno, as the kernel would. Lets a test make an entry unreadable
+// while running as root, where permissions do not hold, or make a device
+// vanish between the listing of the class and the reads behind an entry.
+// Null: no hook. A plain function so that a scan pays one atomic load.
+using SysfsFaultHook = int (*)(const char* path);
+void SetSysfsFaultHookForTest(SysfsFaultHook hook);
 
 }  // namespace posix
