@@ -6,20 +6,36 @@
 #   Program Files (x86), with the Start menu's "Vantrel" and "Vantrel
 #   Station" and the folder Documents\Vantrel they start in, and an
 #   uninstall entry with publisher, version and icon;
-# - the installed vantrel-cli.exe answers --version;
+# - the installed vantrel-cli.exe answers --version (--run);
 # - the same files packed with a higher version install over it and leave one
 #   product, of the higher version; the older one is then refused;
 # - `msiexec /x … /qn` leaves nothing of ours in Program Files, the Start
 #   menu, Documents or the uninstall entries.
 #
-#   msi_test.sh WINE_RUN BUILD_DIR PREFIX x86|x64 VERSION SOURCE_DIR
+#   msi_test.sh WINE_RUN BUILD_DIR PREFIX x86|x64 VERSION SOURCE_DIR [--run]
+#
+# With --run it installs, runs the installed vantrel-cli.exe --version and
+# uninstalls, apart from the rest: a 32-bit program needs Wine's 32-bit
+# loader, which some machines cannot run (then that part alone is reported
+# as skipped, exit 77), while the 64-bit msiexec installs the x86 package
+# anywhere.
 set -uo pipefail
-if [ $# -ne 6 ]; then
-  echo "usage: $0 WINE_RUN BUILD_DIR PREFIX x86|x64 VERSION SOURCE_DIR" >&2
+if [ $# -ne 6 ] && { [ $# -ne 7 ] || [ "$7" != --run ]; }; then
+  echo "usage: $0 WINE_RUN BUILD_DIR PREFIX x86|x64 VERSION SOURCE_DIR [--run]" >&2
   exit 2
 fi
-wine_run="$1" build="$2" prefix="$3" arch="$4" version="$5" source="$6"
+wine_run="$1" build="$2" prefix="$3" arch="$4" version="$5" source="$6" run_only=0
 work="$build/msi-test"
+if [ "${7:-}" = --run ]; then
+  run_only=1
+  work="$build/msi-run-test"
+  cli=$(sed -n 's/^vantrel-cli\.exe$/&/p' "$build/packaging/built-programs.txt")
+  [ -n "$cli" ] || { echo "FAIL: the build made no vantrel-cli.exe"; exit 1; }
+  if ! "$wine_run" --can-run "$build/cli/vantrel-cli.exe"; then
+    echo "SKIP: Wine cannot run this build's programs here"
+    exit 77
+  fi
+fi
 rm -rf "$work" "$prefix"
 mkdir -p "$work/home"
 # Wine links the prefix's Documents to the home folder's: a home of the
@@ -51,7 +67,7 @@ echo "packages: $(basename "$zip") $(basename "$msi")"
 mapfile -t built <"$build/packaging/built-programs.txt"
 [ "${#built[@]}" -gt 0 ] || stop "the build lists no programs"
 unzip -Z1 "$zip" | sort >"$work/zip.list"
-msiinfo export "$msi" File | tail -n +4 | cut -f3 | sed 's/.*|//' | sort >"$work/msi.list"
+msiinfo export "$msi" File | tr -d '\r' | tail -n +4 | cut -f3 | sed 's/.*|//' | sort >"$work/msi.list"
 for name in "${built[@]}" README.txt; do
   grep -qx "$name" "$work/zip.list" || fail "the ZIP lacks $name"
   grep -qx "$name" "$work/msi.list" || fail "the MSI lacks $name"
@@ -59,7 +75,7 @@ done
 for name in Vantrel.exe vantrel-cli.exe vantrel-station.exe; do
   grep -qx "$name" "$work/msi.list" || fail "the MSI lacks $name"
 done
-msiinfo export "$msi" Property >"$work/property"
+msiinfo export "$msi" Property | tr -d '\r' >"$work/property"
 grep -qx "ProductVersion	$version" "$work/property" || fail "ProductVersion is not $version"
 grep -qx 'ALLUSERS	1' "$work/property" || fail "the MSI does not install per machine"
 grep -q '^ARPPRODUCTICON	' "$work/property" || fail "the MSI names no icon for its uninstall entry"
@@ -75,9 +91,9 @@ cmake -DSTAGE="$work/stage" -DVERSION="$newer" -DARCH="$arch" -DICON="$source/re
   -DWIXL="$(command -v wixl)" -DOUT="$work/out/Vantrel-$newer-$arch.msi" -P "$source/packaging/windows/msi.cmake" \
   || stop "the MSI of version $newer"
 newer_msi="$work/out/Vantrel-$newer-$arch.msi"
-[ "$(msiinfo export "$newer_msi" Property | sed -n 's/^UpgradeCode	//p')" = "$upgrade_code" ] \
+[ "$(msiinfo export "$newer_msi" Property | tr -d '\r' | sed -n 's/^UpgradeCode	//p')" = "$upgrade_code" ] \
   || fail "the next version has another UpgradeCode"
-[ "$(msiinfo export "$newer_msi" Property | sed -n 's/^ProductCode	//p')" != \
+[ "$(msiinfo export "$newer_msi" Property | tr -d '\r' | sed -n 's/^ProductCode	//p')" != \
   "$(sed -n 's/^ProductCode	//p' "$work/property")" ] || fail "the next version keeps the ProductCode"
 
 # --- Wine ------------------------------------------------------------------------
@@ -164,11 +180,19 @@ IFS='|' read -r shown_version publisher icon <<<"$entries"
 icon_file="$prefix/drive_c/$(sed 's/^C:\\\\//; s/\\\\/\//g' <<<"$icon")"
 [ -n "$icon" ] && [ -s "$icon_file" ] || fail "the product has no icon: '$icon'"
 
-# The installed program runs.
-"$wine_run" "$prefix" "$pf/vantrel-cli.exe" --version >"$work/version.txt" 2>&1 \
-  || fail "the installed vantrel-cli.exe --version exited $?: $(cat "$work/version.txt")"
-tr -d '\r' <"$work/version.txt" | grep -Eq "^vantrel-cli $version \(revision [^ )]+\)$" \
-  || fail "the installed vantrel-cli.exe --version said: $(cat "$work/version.txt")"
+if [ "$run_only" = 1 ]; then
+  # The installed program runs.
+  "$wine_run" "$prefix" "$pf/vantrel-cli.exe" --version >"$work/version.txt" 2>&1 \
+    || fail "the installed vantrel-cli.exe --version exited $?: $(cat "$work/version.txt")"
+  tr -d '\r' <"$work/version.txt" | grep -Eq "^vantrel-cli $version \(revision [^ )]+\)$" \
+    || fail "the installed vantrel-cli.exe --version said: $(cat "$work/version.txt")"
+  msiexec /x "$(winpath "$msi")" /qn || fail "msiexec /x exited $?"
+  settle
+  [ ! -e "$pf" ] || fail "left in $pf_dir: $(ls -A "$pf")"
+  [ "$failures" -eq 0 ] || exit 1
+  echo "the installed vantrel-cli.exe ($arch) answers --version: $(tr -d '\r' <"$work/version.txt")"
+  exit 0
+fi
 
 # A higher version over it: one product, the newer.
 msiexec /i "$(winpath "$newer_msi")" /qn || fail "msiexec /i $newer exited $?"
