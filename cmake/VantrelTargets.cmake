@@ -41,7 +41,9 @@ if(TARGET vantrel_platform_qt)
   add_executable(Vantrel $<TARGET_OBJECTS:vantrel_app_object> $<TARGET_OBJECTS:vantrel_framework_entry>
     $<TARGET_OBJECTS:vantrel_window_options>)
   target_link_libraries(Vantrel PRIVATE vantrel_core vantrel_platform_qt vantrel_usage)
-  vantrel_man_page(Vantrel)
+  # Commands are lowercase on Linux: the file (and the man page) is vantrel.
+  set_target_properties(Vantrel PROPERTIES OUTPUT_NAME vantrel)
+  vantrel_man_page(Vantrel vantrel)
 endif()
 
 # vantrel_link_platform(<target> [COMM lib] [UI lib] [SETUPAPI lib])

@@ -11,8 +11,8 @@ scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" xvfb xauth
 cmake --preset default >/dev/null
 cmake --build --preset default --target Vantrel
 if [ -n "${DISPLAY:-}" ]; then
-  exec build/default/Vantrel
+  exec build/default/vantrel
 fi
 shot="${1:-$root/build/default/vantrel-window.png}"
 VANTREL_SCREENSHOT="$shot" VANTREL_EXIT_AFTER_SCREENSHOT=1 \
-  xvfb-run -a -s "-screen 0 1024x768x24" build/default/Vantrel
+  xvfb-run -a -s "-screen 0 1024x768x24" build/default/vantrel

@@ -35,7 +35,9 @@ program="$1"
 
 export WINEPREFIX="$prefix"
 export WINEDEBUG="${VANTREL_WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# winemenubuilder would copy the Start menu an installer makes into the
+# machine's own menus (~/.local/share/applications).
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # A 64-bit prefix runs both the 32-bit and the 64-bit programs.
 export WINEARCH=win64
 

@@ -1,4 +1,4 @@
-// The window program Vantrel's command line: its one table for --help,
+// The window program's command line (vantrel on Linux, Vantrel.exe on Windows): its one table for --help,
 // --version and the man page (tools/usage), read before the window starts.
 // The window itself takes no options of its own; a window toolkit may read
 // its own from the command line (Qt's -platform, -style, ...), so those are
@@ -11,7 +11,7 @@ namespace {
 
 const usage::Program& WindowProgram() {
     static const usage::Program program{
-        "Vantrel",
+        VANTREL_WINDOW_NAME,
         "upgrade a point-of-sale terminal attached over USB, in a window",
         {ToolkitSynopsis()},
         "The operator picks a port (or \"Auto Detect\") and a line speed and presses \"loader\"; the window "

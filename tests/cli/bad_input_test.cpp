@@ -37,7 +37,7 @@ std::vector<Program> Programs() {
   all.push_back({"vantrel-bench", VANTREL_BENCH_EXE});
 #endif
 #ifdef VANTREL_WINDOW_EXE
-  all.push_back({"Vantrel", VANTREL_WINDOW_EXE});
+  all.push_back({"vantrel", VANTREL_WINDOW_EXE});
 #endif
 #ifdef VANTREL_STATION_EXE
   all.push_back({"vantrel-station", VANTREL_STATION_EXE});
@@ -191,9 +191,9 @@ TEST_F(BadInput, BenchReportsEachMistakeOnOneLine) {
 // Answered before any window exists: no display is needed.
 TEST_F(BadInput, WindowReportsEachMistakeOnOneLine) {
   const std::vector<Case> cases = {
-      {"Vantrel", {"--bogus"}, "", 2, "unknown option '--bogus'"},
-      {"Vantrel", {"-platform"}, "", 2, "-platform needs a value (NAME)"},
-      {"Vantrel", {"upgrader.asc"}, "", 2, "unexpected argument 'upgrader.asc'"},
+      {"vantrel", {"--bogus"}, "", 2, "unknown option '--bogus'"},
+      {"vantrel", {"-platform"}, "", 2, "-platform needs a value (NAME)"},
+      {"vantrel", {"upgrader.asc"}, "", 2, "unexpected argument 'upgrader.asc'"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.back());
