@@ -28,6 +28,12 @@ std::string LastPortErrorCause();
 std::string Utf8(const std::wstring& text);
 std::wstring Wide(const char* utf8);
 
+// Has handler called when the run is asked to stop as a confirmed "STOP?"
+// would stop it: SIGINT and SIGTERM, and on Windows SIGBREAK too (a
+// Ctrl+Break; vantrel-station stops a run that way, since the run's own
+// console process group takes no Ctrl+C).
+void CatchStopSignals(void (*handler)(int));
+
 // Whether stdout is a terminal that takes "\r" and ESC [ K, and its width in
 // columns (80 when it does not say).
 bool StdoutIsTerminal();

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -46,6 +47,11 @@ std::string LastPortErrorCause() { return platform::LastErrorCause(); }
 std::string Utf8(const std::wstring& text) { return platform::WideToUtf8(text); }
 
 std::wstring Wide(const char* utf8) { return platform::Utf8ToWide(utf8 ? utf8 : ""); }
+
+void CatchStopSignals(void (*handler)(int)) {
+    std::signal(SIGINT, handler);
+    std::signal(SIGTERM, handler);
+}
 
 bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 

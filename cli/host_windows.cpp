@@ -14,6 +14,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <csignal>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -270,6 +271,14 @@ std::string LastPortErrorCause() { return PortErrorCause(GetLastError()); }
 
 std::string Utf8(const std::wstring& text) {
     return Encode(OutputCodePage(), text.data(), static_cast<int>(text.size()));
+}
+
+void CatchStopSignals(void (*handler)(int)) {
+    std::signal(SIGINT, handler);
+    std::signal(SIGTERM, handler);
+    // The C runtime's console handler turns CTRL_BREAK_EVENT into SIGBREAK,
+    // whose default ends the process at once, mid-run.
+    std::signal(SIGBREAK, handler);
 }
 
 bool StdoutIsTerminal() {

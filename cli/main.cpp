@@ -5,7 +5,6 @@
 // listings in list.cpp.
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cerrno>
 #include <cstdlib>
@@ -212,8 +211,7 @@ int main(int argc, char** argv) {
             events->Text("message", text);
             return (type & MB_TYPEMASK) == MB_YESNO ? IDNO : IDOK;
         });
-        std::signal(SIGINT, OnSignal);
-        std::signal(SIGTERM, OnSignal);
+        cli::CatchStopSignals(OnSignal);
 
         if (options.portGiven) dlg.m_Port.SetWindowText(options.port.c_str());
         watcher.StartRun();
