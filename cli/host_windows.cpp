@@ -273,12 +273,34 @@ std::string Utf8(const std::wstring& text) {
     return Encode(OutputCodePage(), text.data(), static_cast<int>(text.size()));
 }
 
+namespace {
+
+void (*g_stopHandler)(int) = nullptr;
+
+// A console close, a logoff or a shutdown ends the process as soon as its
+// handlers return, and the C runtime has no signal for them: the run would
+// be cut mid-flash. So the run is stopped as Ctrl+C stops it, and this
+// handler waits (within the few seconds Windows allows) while the main
+// thread closes the port and ends the process.
+BOOL WINAPI OnConsoleEnd(DWORD event) {
+    if (event != CTRL_CLOSE_EVENT && event != CTRL_LOGOFF_EVENT && event != CTRL_SHUTDOWN_EVENT)
+        return FALSE;  // Ctrl+C and Ctrl+Break go on to the C runtime's signals
+    if (g_stopHandler != nullptr)
+        g_stopHandler(SIGINT);
+    Sleep(4500);
+    return TRUE;
+}
+
+}  // namespace
+
 void CatchStopSignals(void (*handler)(int)) {
     std::signal(SIGINT, handler);
     std::signal(SIGTERM, handler);
     // The C runtime's console handler turns CTRL_BREAK_EVENT into SIGBREAK,
     // whose default ends the process at once, mid-run.
     std::signal(SIGBREAK, handler);
+    g_stopHandler = handler;
+    SetConsoleCtrlHandler(OnConsoleEnd, TRUE);
 }
 
 bool StdoutIsTerminal() {
