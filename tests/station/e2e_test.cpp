@@ -2,7 +2,6 @@
 // each a simulator on a pty, upgraded by the station's vantrel-cli children.
 // Real time throughout (the runs' own open and close waits are a second
 // each); every wait is bounded.
-#include <dirent.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
@@ -37,28 +36,6 @@ int CountWhere(const std::vector<EndLine>& ends, const std::string& port, const 
   }));
 }
 
-// Processes whose parent is this one (the test is their subreaper).
-std::set<pid_t> ChildrenOfThisProcess() {
-  std::set<pid_t> found;
-  DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) return found;
-  while (dirent* entry = ::readdir(proc)) {
-    const pid_t pid = std::atoi(entry->d_name);
-    if (pid <= 0) continue;
-    std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
-    std::string text;
-    std::getline(stat, text);
-    const auto close = text.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream rest(text.substr(close + 2));
-    char state = 0;
-    pid_t parent = 0;
-    rest >> state >> parent;
-    if (parent == ::getpid() && state != 'Z') found.insert(pid);
-  }
-  ::closedir(proc);
-  return found;
-}
 
 // Processes holding a descriptor on the path's target.
 std::vector<pid_t> Holders(const std::string& path) {
@@ -204,7 +181,8 @@ TEST_F(StationE2ETest, SigintStopsTheRunsAndLeavesNoChildAndNoPortHeld) {
   UseScript("open\nsend1 1024\ndelay 8\nsend2 1024\nclose\n");
   Plug("ttyACM1", "SN-1");
   Plug("ttyACM2", "SN-2");
-  std::set<pid_t> before = ChildrenOfThisProcess();
+  const auto list = ChildrenOf(::getpid());
+  std::set<pid_t> before(list.begin(), list.end());
   StartStation({"--jobs", "2"});
   ASSERT_TRUE(WaitForLine("progress: ", 5s));
   std::this_thread::sleep_for(1500ms);  // both into their delay
@@ -218,7 +196,8 @@ TEST_F(StationE2ETest, SigintStopsTheRunsAndLeavesNoChildAndNoPortHeld) {
   }
   EXPECT_TRUE(WaitForLine("summary: ", 1s));
   EXPECT_EQ(LogLines().size(), 2u);
-  const std::set<pid_t> after = ChildrenOfThisProcess();
+  const auto now = ChildrenOf(::getpid());
+  const std::set<pid_t> after(now.begin(), now.end());
   for (pid_t pid : after) {
     std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline");
     std::string argv0;
@@ -272,20 +251,9 @@ TEST_F(StationE2ETest, ARunSilentPastTheHangLimitIsEndedAsAHang) {
   StartStation({"--count", "1", "--hang-margin", "1"});
   ASSERT_TRUE(WaitForLine("progress: ttyACM1", 5s));
   // Freeze the run's child where it stands.
-  pid_t cli = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const pid_t pid = std::atoi(entry.path().filename().c_str());
-    std::ifstream stat(entry.path() / "stat");
-    std::string text;
-    std::getline(stat, text);
-    const auto close = text.rfind(')');
-    if (pid <= 0 || close == std::string::npos) continue;
-    std::istringstream rest(text.substr(close + 2));
-    char state = 0;
-    pid_t parent = 0;
-    rest >> state >> parent;
-    if (parent == station_->pid()) cli = pid;
-  }
+  const auto runs = ChildrenOf(station_->pid());
+  ASSERT_EQ(runs.size(), 1u);
+  const pid_t cli = runs[0];
   ASSERT_GT(cli, 0);
   ASSERT_EQ(::kill(cli, SIGSTOP), 0);
   const auto stopped = std::chrono::steady_clock::now();

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -186,6 +187,26 @@ int StationE2ETest::MostAtOnce() const {
     if (line.rfind("end: ", 0) == 0) --now;
   }
   return most;
+}
+
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+  std::vector<pid_t> found;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+    const pid_t pid = std::atoi(entry.path().filename().c_str());
+    if (pid <= 0) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string text;
+    std::getline(stat, text);
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(text.substr(close + 2));
+    char state = 0;
+    pid_t ppid = 0;
+    rest >> state >> ppid;
+    if (ppid == parent && state != 'Z') found.push_back(pid);
+  }
+  return found;
 }
 
 std::string JsonField(const std::string& line, const std::string& name) {

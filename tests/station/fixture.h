@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 #include <umockdev.h>
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <map>
 #include <memory>
@@ -90,6 +92,8 @@ class StationE2ETest : public ::testing::Test {
   std::vector<std::string> faultsOf_;
 };
 
+// The pids of the living (not zombie) children of parent.
+std::vector<pid_t> ChildrenOf(pid_t parent);
 // A value of a JSON line's field, as written (strings with their quotes).
 std::string JsonField(const std::string& line, const std::string& name);
 // The SHA-256 of a file by the system's sha256sum, to check ours against.

@@ -32,25 +32,6 @@ constexpr const char* kScript = "open\nsend1 2048\nsend2 2048\nclose\n";
 // A run that spends several seconds in a delay, with the port open.
 constexpr const char* kSlowScript = "open\nsend1 1024\ndelay 4\nsend2 1024\nclose\n";
 
-// The pids of the running children of pid.
-std::vector<pid_t> ChildrenOf(pid_t parent) {
-  std::vector<pid_t> found;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const pid_t pid = std::atoi(entry.path().filename().c_str());
-    if (pid <= 0) continue;
-    std::ifstream stat(entry.path() / "stat");
-    std::string text;
-    std::getline(stat, text);
-    const auto close = text.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream rest(text.substr(close + 2));
-    char state = 0;
-    pid_t ppid = 0;
-    rest >> state >> ppid;
-    if (ppid == parent && state != 'Z') found.push_back(pid);
-  }
-  return found;
-}
 
 // Waits (bounded) until the log has n lines.
 bool WaitForLogLines(const std::string& path, std::size_t n, std::chrono::milliseconds timeout) {
@@ -209,6 +190,30 @@ TEST_F(StationE2ETest, ALogThatCannotBeWrittenStopsNewRunsAndTheLinesGoToStderr)
   EXPECT_NE(err.find("No space left on device"), std::string::npos) << err;
   EXPECT_NE(err.find("{\"start\":"), std::string::npos) << "the record is saved on stderr: " << err;
   EXPECT_NE(err.find("\"serial\":\"F-1\""), std::string::npos) << err;
+}
+
+TEST_F(StationE2ETest, ALogRotatedDuringARunEndsWholeAndTheNextLineLandsInTheNewFile) {
+  UseScript(kSlowScript);
+  Plug("ttyACM1", "ROT-1");
+  StartStation({});
+  ASSERT_TRUE(WaitForLine("end: ttyACM1", 20s));
+  Plug("ttyACM2", "ROT-2");
+  ASSERT_TRUE(WaitForLine("progress: ttyACM2", 5s));
+  // logrotate's way: the file is moved aside during the run, a new one is made.
+  ASSERT_EQ(std::rename(log_.c_str(), (log_ + ".1").c_str()), 0);
+  tools::testing::WriteText(log_, "");
+  ASSERT_TRUE(WaitForLine("end: ttyACM2", 20s));
+  station_->Signal(SIGINT);
+  EXPECT_EQ(FinishStation(10s), 130);
+  const auto old = ReadLines(log_ + ".1");
+  ASSERT_EQ(old.size(), 1u);
+  EXPECT_EQ(JsonField(old[0], "serial"), "\"ROT-1\"");
+  std::ifstream whole(log_ + ".1", std::ios::binary);
+  const std::string bytes(std::istreambuf_iterator<char>(whole), {});
+  EXPECT_EQ(bytes.back(), '\n') << "the old file ends whole";
+  const auto fresh = LogLines();
+  ASSERT_EQ(fresh.size(), 1u);
+  EXPECT_EQ(JsonField(fresh[0], "serial"), "\"ROT-2\"");
 }
 
 TEST_F(StationE2ETest, AStdoutNobodyReadsHoldsNoRunAndNoLogLine) {
