@@ -1,5 +1,5 @@
 # The Debian packages the build and the tests need (sourced by the scripts).
-BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev qt6-base-dev ccache)
+BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev qt6-base-dev ccache nettle-dev)
 TEST_PACKAGES=(umockdev libumockdev-dev xvfb xauth lintian)
 # The Windows build and its tests under Wine (wine32 needs: dpkg --add-architecture i386;
 # the window test takes screenshots with ImageMagick).

@@ -3,7 +3,7 @@
 
 #include "device/lookup.h"
 #include "station/host.h"
-#include "station/utf8.h"
+#include "tools/text/utf8.h"
 
 namespace station {
 
@@ -14,7 +14,7 @@ std::vector<Terminal> FindTerminals() {
     // vantrel-cli takes the name, as an operator would type it.
     std::wstring name = match.path;
     if (name.rfind(L"\\\\.\\", 0) == 0) name.erase(0, 4);
-    found.push_back({WideToUtf8(name), WideToUtf8(match.hardwareId), WideToUtf8(match.serialNumber)});
+    found.push_back({text::WideToUtf8(name), text::WideToUtf8(match.hardwareId), text::WideToUtf8(match.serialNumber)});
   }
   return found;
 }

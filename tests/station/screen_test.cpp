@@ -50,5 +50,30 @@ TEST(EventLines, DeviceStringsAreEscapedInEveryLine) {
   EXPECT_NE(text.find("end: tty\\x1b[2J success exit=0"), std::string::npos) << text;
 }
 
+TEST(Screen, AHostileSerialCannotReorderOrHideTheTableOrTheLines) {
+  // U+202E would show the rest of the row right to left; U+200B hides where
+  // one part of the serial ends.
+  const std::string serial = "SN\xe2\x80\xae" "4321\xe2\x80\x8b" "X";
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* out = open_memstream(&buffer, &size);
+  ASSERT_NE(out, nullptr);
+  {
+    TerminalRow row;
+    row.port = "ttyACM0";
+    row.serial = serial;
+    row.state = "running";
+    MakeLiveTable(out)->Refresh({row}, "0 done", true);
+    MakeEventLines(out)->Event({RunEvent::Kind::Start, "ttyACM0", serial, 0, 0, {}, {}});
+  }
+  std::fclose(out);
+  const std::string text(buffer, size);
+  std::free(buffer);
+  EXPECT_EQ(text.find("\xe2\x80\xae"), std::string::npos) << text;
+  EXPECT_EQ(text.find("\xe2\x80\x8b"), std::string::npos) << text;
+  EXPECT_NE(text.find("ttyACM0         SN\\u202e4321\\u200bX "), std::string::npos) << "the table row: " << text;
+  EXPECT_NE(text.find("start: ttyACM0 serial=SN\\u202e4321\\u200bX\n"), std::string::npos) << text;
+}
+
 }  // namespace
 }  // namespace station
