@@ -1,7 +1,8 @@
-// Text from outside the program made safe for where it is printed: a
-// terminal (names and IDs a USB device picked for itself, shown by
-// --list --verbose and the progress line) and JSON strings (--json).
-// Neither passes on a control character or an escape sequence.
+// Text from outside the program made safe for where vantrel-cli prints it:
+// a terminal (names and IDs a USB device picked for itself, shown by
+// --list --verbose and the progress line) and JSON strings (--json). The
+// rules are the ones every program shares (tools/text/); what is chosen
+// here is the cli's notation, which scripts already read.
 //
 // Both take the platform's wide text (UTF-32 here, UTF-16 on Windows): the
 // device strings arrive as such, and bytes that were not UTF-8 on the way in
@@ -10,6 +11,9 @@
 
 #include <string>
 
+#include "tools/text/json.h"
+#include "tools/text/terminal.h"
+
 namespace cli {
 
 // For a terminal or a log a person reads: printable text as it is; C0
@@ -17,15 +21,21 @@ namespace cli {
 // and the characters that reorder or hide text (bidi controls, zero-width
 // marks, line and paragraph separators, BOM) as \uNNNN. A backslash stays as
 // it is: Windows IDs are full of them.
-std::wstring Printable(const std::wstring& text);
+inline std::wstring Printable(const std::wstring& text) {
+    return text::TerminalText(std::wstring_view(text), text::TerminalStyle::Named);
+}
 
 // A JSON string, quotes included, in plain ASCII: quote, backslash and
 // controls escaped (\", \\, \n, \u001b), every other character outside
 // ASCII as \uNNNN (a surrogate pair above U+FFFF), so the bytes are the same
 // whatever the console's code page. A lone surrogate becomes \ufffd.
-std::string JsonString(const std::wstring& text);
+inline std::string JsonString(const std::wstring& text) {
+    return text::JsonString(std::wstring_view(text), text::JsonPolicy::Ascii);
+}
 // The same for our own ASCII or UTF-8 texts (result words, port names typed
 // by the user); invalid UTF-8 becomes \ufffd.
-std::string JsonString(const std::string& utf8);
+inline std::string JsonString(const std::string& utf8) {
+    return text::JsonString(std::string_view(utf8), text::JsonPolicy::Ascii);
+}
 
 }  // namespace cli

@@ -39,8 +39,6 @@ std::unique_ptr<Events> LineEvents(std::FILE* out, std::function<std::string(con
 // One JSON object per line: {"time":"2026-12-08T10:40:18.123Z","event":"status","text":"..."};
 // progress has "position" and "total", the result "result" and "exit".
 std::unique_ptr<Events> JsonEvents(std::FILE* out, WallNow now);
-// The time stamp of a JSON event: "2026-12-08T10:40:18.123Z" (UTC).
-std::string JsonTimeStamp(std::chrono::system_clock::time_point when);
 
 // The progress line for a terminal `columns` wide: percent, bytes sent of
 // the total, rate, elapsed time, time left and the status text, redrawn in

@@ -14,7 +14,7 @@
 #include "platform/posix/kernel32/error.h"
 #include "platform/posix/user32/headless/harness.h"
 #include "platform/posix/kernel32/trace_sink.h"
-#include "platform/posix/kernel32/utf8.h"
+#include "tools/text/utf8.h"
 
 namespace cli {
 
@@ -44,9 +44,9 @@ bool RunFor(const std::function<bool()>& done, DWORD ms) { return headless::RunU
 
 std::string LastPortErrorCause() { return platform::LastErrorCause(); }
 
-std::string Utf8(const std::wstring& text) { return platform::WideToUtf8(text); }
+std::string Utf8(const std::wstring& text) { return text::WideToUtf8(text); }
 
-std::wstring Wide(const char* utf8) { return platform::Utf8ToWide(utf8 ? utf8 : ""); }
+std::wstring Wide(const char* utf8) { return text::Utf8ToWide(utf8 ? utf8 : ""); }
 
 void CatchStopSignals(void (*handler)(int)) {
     std::signal(SIGINT, handler);

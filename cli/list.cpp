@@ -9,6 +9,7 @@
 #include "device/lookup.h"
 #include "engine/run.h"
 #include "serial/port.h"
+#include "tools/text/time.h"
 
 namespace cli {
 
@@ -36,7 +37,7 @@ void ListPortsVerbose(std::FILE* out, bool json, const std::function<OpenCheck(c
         if (json) {
             std::string ids;
             for (const std::wstring& id : port.hardwareIds) ids += (ids.empty() ? "" : ",") + JsonString(id);
-            std::string line = "{\"time\":\"" + JsonTimeStamp(std::chrono::system_clock::now()) +
+            std::string line = "{\"time\":\"" + text::IsoUtc(std::chrono::system_clock::now()) +
                                "\",\"event\":\"port-check\",\"name\":" + JsonString(port.name) + ",\"hardware_ids\":[" +
                                ids + "],\"friendly_name\":" +
                                (port.hasFriendlyName ? JsonString(port.friendlyName) : std::string("null")) +

@@ -61,7 +61,7 @@ bool ChoosePort() {
         // terminal appears within the wait.
         DebugTrace(L"等待连接: %ls\r\n", s.g_DebugDevFileName);
         s.g_PortWaitMode = PORT_WAIT_WAITING;
-        ArmUpgradeTimer(15, UPG_EVENT_WAIT_TIMEOUT);
+        ArmUpgradeTimer(kTerminalWaitSeconds, UPG_EVENT_WAIT_TIMEOUT);
         SetProgressStatus(L"waiting ...!");
         return false;
     }
@@ -112,7 +112,7 @@ bool WritePayload(long offset, const BYTE* payload, int length) {
 void OpenPortRecord() {
     if (State().g_FirstOpen && !ChoosePort()) return;
     if (UpgradeOpenPort())
-        ArmUpgradeTimer(1, UPG_EVENT_NEXT);
+        ArmUpgradeTimer(kPortPauseSeconds, UPG_EVENT_NEXT);
     else
         UpgradeFail(FAIL_PORT_OPEN, 0);
 }
@@ -243,7 +243,7 @@ void StepScript() {
     case CMD_WAIT:
         // The terminal's format-1 reply advances the run (CheckReply).
         SetProgressStatus(L"waiting ...!");
-        ArmUpgradeTimer(15, UPG_EVENT_WAIT_TIMEOUT);
+        ArmUpgradeTimer(kTerminalWaitSeconds, UPG_EVENT_WAIT_TIMEOUT);
         return;
     case CMD_DELAY: {
         if (length < 2) {
@@ -262,18 +262,18 @@ void StepScript() {
         return;
     case CMD_CLOSE_PORT:
         UpgradeClosePort();
-        ArmUpgradeTimer(1, UPG_EVENT_NEXT);
+        ArmUpgradeTimer(kPortPauseSeconds, UPG_EVENT_NEXT);
         return;
     case CMD_SEND_F1:
         if (!WritePayload(offset, payload, length)) return;
-        ArmUpgradeTimer(5, UPG_EVENT_REPLY_TIMEOUT);
+        ArmUpgradeTimer(kReplyWaitSeconds, UPG_EVENT_REPLY_TIMEOUT);
         SetProgressStatus(L"loading ...");
         return;
     case CMD_SEND_F2:
         // Written whole, a format-2 send that gets no reply still goes on
         // when its timeout comes.
         if (!WritePayload(offset, payload, length)) return;
-        ArmUpgradeTimer(5, UPG_EVENT_REPLY_TIMEOUT);
+        ArmUpgradeTimer(kReplyWaitSeconds, UPG_EVENT_REPLY_TIMEOUT);
         return;
     default:
         UpgradeClosePort();

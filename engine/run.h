@@ -15,6 +15,13 @@ void RunUpgradeEvent(int event);
 // true.
 bool UpgradeInit(bool enter);
 
+// The upgrade timer's periods, in seconds: the wait for the terminal
+// (CMD_WAIT's reply, or its appearing when the port is auto-detected), the
+// wait for a send's reply, and the pause after opening or closing the port.
+constexpr int kTerminalWaitSeconds = 15;
+constexpr int kReplyWaitSeconds = 5;
+constexpr int kPortPauseSeconds = 1;
+
 // Stores the period and the event its ticks deliver, then (re)starts window
 // timer UPGRADE_TIMER_ID on the main dialog.
 void ArmUpgradeTimer(int seconds, int event);

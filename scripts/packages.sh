@@ -1,6 +1,6 @@
 # The Debian packages the build and the tests need (sourced by the scripts).
 BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev qt6-base-dev ccache libcpp-httplib-dev
-  nlohmann-json3-dev)
+  nlohmann-json3-dev nettle-dev)
 # systemd brings systemd-analyze for the unit's checks (not as init: the
 # package systemd-sysv makes it the init, and is not asked for).
 TEST_PACKAGES=(umockdev libumockdev-dev xvfb xauth lintian python3 prometheus chromium systemd logrotate)

@@ -5,7 +5,7 @@
 
 #include "device/lookup.h"
 #include "station/host.h"
-#include "station/utf8.h"
+#include "tools/text/utf8.h"
 
 namespace station {
 
@@ -16,8 +16,8 @@ Scan FindTerminals() {
     // vantrel-cli takes the name, as an operator would type it.
     std::wstring name = match.path;
     if (name.rfind(L"\\\\.\\", 0) == 0) name.erase(0, 4);
-    scan.terminals.push_back({WideToUtf8(name), WideToUtf8(match.hardwareId), WideToUtf8(match.serialNumber),
-                              WideToUtf8(match.location)});
+    scan.terminals.push_back({text::WideToUtf8(name), text::WideToUtf8(match.hardwareId),
+                              text::WideToUtf8(match.serialNumber), text::WideToUtf8(match.location)});
   }
   return scan;
 }

@@ -16,14 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "tools/process/exit_status.h"
+
 namespace station {
 
 // How a child ended: its exit code, or the signal that ended it.
-struct ChildEnd {
-  int code = -1;
-  int signal = 0;  // 0: it exited
-  int ShellCode() const { return signal != 0 ? 128 + signal : code; }
-};
+using ChildEnd = tools::process::ExitStatus;
 
 // One line a child wrote: stdout carries its events, stderr its causes.
 struct ChildLine {
@@ -119,9 +117,6 @@ class AppendFile {
   // Whether it is a regular file (a device such as /dev/full is not).
   virtual bool IsRegular() = 0;
 };
-
-// gmtime, thread-safe.
-void UtcTime(std::time_t seconds, std::tm* out);
 
 // The machine's name.
 std::string HostName();

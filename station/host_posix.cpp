@@ -310,8 +310,6 @@ std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path, const std:
   return std::make_unique<PosixAppendFile>(fd, path, what);
 }
 
-void UtcTime(std::time_t seconds, std::tm* out) { ::gmtime_r(&seconds, out); }
-
 std::string HostName() {
   char name[256] = {};
   if (::gethostname(name, sizeof(name) - 1) != 0) return "unknown";

@@ -28,25 +28,13 @@
 #include <utility>
 
 #include "station/host.h"
+#include "tools/text/utf8.h"
 
 namespace station {
 namespace {
 
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
-
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
+std::wstring Wide(const std::string& text) { return text::Utf8ToWide(text); }
+std::string Narrow(const std::wstring& text) { return text::WideToUtf8(text); }
 
 // The system's words for an error code, with the code: "Access is denied
 // (error 5)".
@@ -640,8 +628,6 @@ std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path, const std:
   }
   return std::make_unique<WindowsAppendFile>(h, path, what);
 }
-
-void UtcTime(std::time_t seconds, std::tm* out) { gmtime_s(out, &seconds); }
 
 std::string HostName() {
   wchar_t name[256];

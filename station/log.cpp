@@ -6,54 +6,14 @@
 #include <ctime>
 
 #include "station/host.h"
-#include "station/utf8.h"
+#include "tools/text/json.h"
+#include "tools/text/time.h"
 
 namespace station {
 
-std::string JsonString(std::string_view text) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (std::size_t at = 0; at < text.size();) {
-    char32_t code = 0;
-    std::size_t length = 1;
-    if (!DecodeUtf8(text, at, &code, &length)) {
-      out += "\\ufffd";
-      at += 1;
-      continue;
-    }
-    switch (code) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      default:
-        if (code < 0x20 || code == 0x7F) {
-          out += "\\u00";
-          out += kHex[code >> 4];
-          out += kHex[code & 15];
-        } else {
-          out.append(text.substr(at, length));
-        }
-    }
-    at += length;
-  }
-  out += '"';
-  return out;
-}
+std::string JsonString(std::string_view text) { return text::JsonString(text, text::JsonPolicy::Utf8); }
 
-std::string IsoUtc(std::chrono::system_clock::time_point at) {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
-  const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-  std::tm utc{};
-  UtcTime(seconds, &utc);
-  char text[64];
-  std::snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ms % 1000));
-  return text;
-}
+std::string IsoUtc(std::chrono::system_clock::time_point at) { return text::IsoUtc(at); }
 
 std::string JsonLine(const RunRecord& r) {
   const double seconds = std::chrono::duration<double>(r.end - r.start).count();

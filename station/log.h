@@ -1,7 +1,7 @@
 // The run log: one JSON object per finished run, appended as one line and
 // flushed to the disk at once, so a crash or power cut loses at most the
-// line being written. Here too the JSON string escaping that keeps a
-// device's own strings (serial number, hardware ID) from breaking a line.
+// line being written. A device's own strings (serial number, hardware ID)
+// go through the shared JSON escaper, so they cannot break a line.
 // Not here: the journal of runs in flight (journal.h).
 #pragma once
 
@@ -18,10 +18,11 @@ namespace station {
 
 // text as a JSON string with its quotes: '"' and '\' escaped, control
 // characters (and DEL) as \n, \t ... or \u00XX, and every byte that is not
-// part of valid UTF-8 as \ufffd; valid UTF-8 passes unchanged.
+// part of valid UTF-8 as \ufffd; valid UTF-8 passes unchanged (the shared
+// escaper, tools/text/json.h, with the UTF-8 policy).
 std::string JsonString(std::string_view text);
 
-// "2026-12-08T11:14:38.123Z"
+// "2026-12-08T11:14:38.123Z" (tools/text/time.h)
 std::string IsoUtc(std::chrono::system_clock::time_point at);
 
 // The record's line, without the newline.

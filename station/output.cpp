@@ -20,8 +20,6 @@ struct Output::Shared {
     std::string text;
   };
   std::deque<Item> items;
-  std::string frame;
-  bool hasFrame = false;
   bool writing = false;
   bool closing = false;
   std::atomic<bool> gone{false};
@@ -29,16 +27,10 @@ struct Output::Shared {
   void Run() {
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-      changed.wait(lock, [&] { return closing || !items.empty() || hasFrame; });
-      if (items.empty() && !hasFrame) return;  // closing, all written
-      std::string text;
-      if (!items.empty()) {
-        text = std::move(items.front().text);
-        items.pop_front();
-      } else {
-        text = std::move(frame);
-        hasFrame = false;
-      }
+      changed.wait(lock, [&] { return closing || !items.empty(); });
+      if (items.empty()) return;  // closing, all written
+      std::string text = std::move(items.front().text);
+      items.pop_front();
       writing = true;
       lock.unlock();
       const bool ok = gone.load() || write(text);
@@ -47,7 +39,6 @@ struct Output::Shared {
       if (!ok) {
         gone.store(true);
         items.clear();
-        hasFrame = false;
       }
       changed.notify_all();
     }
@@ -74,7 +65,13 @@ void Output::Line(std::string text) {
   shared_->changed.notify_all();
 }
 
-void Output::Progress(const std::string& key, std::string text) {
+void Output::Progress(const std::string& key, std::string text) { Replaceable(key, std::move(text)); }
+
+// A frame waits in order with the lines (a line written before it would be
+// drawn over), and the newest one replaces one still waiting at the end.
+void Output::Frame(std::string frame) { Replaceable(std::string(1, '\x01'), std::move(frame)); }
+
+void Output::Replaceable(const std::string& key, std::string text) {
   std::lock_guard<std::mutex> lock(shared_->mutex);
   if (shared_->gone.load()) return;
   // A progress line of the same port still waiting, with nothing that must
@@ -90,20 +87,12 @@ void Output::Progress(const std::string& key, std::string text) {
   shared_->changed.notify_all();
 }
 
-void Output::Frame(std::string frame) {
-  std::lock_guard<std::mutex> lock(shared_->mutex);
-  if (shared_->gone.load()) return;
-  shared_->frame = std::move(frame);
-  shared_->hasFrame = true;
-  shared_->changed.notify_all();
-}
-
 bool Output::gone() const { return shared_->gone.load(); }
 
 bool Output::Drain(std::chrono::milliseconds limit) {
   std::unique_lock<std::mutex> lock(shared_->mutex);
   return shared_->changed.wait_for(lock, limit, [&] {
-    return shared_->gone.load() || (shared_->items.empty() && !shared_->hasFrame && !shared_->writing);
+    return shared_->gone.load() || (shared_->items.empty() && !shared_->writing);
   });
 }
 

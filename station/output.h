@@ -33,6 +33,9 @@ class Output {
   bool Drain(std::chrono::milliseconds limit);
 
  private:
+  // Queued after what waits, or in place of the item with the same key at
+  // the end of the queue.
+  void Replaceable(const std::string& key, std::string text);
   struct Shared;
   std::shared_ptr<Shared> shared_;
 };

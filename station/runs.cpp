@@ -305,7 +305,7 @@ void Scheduler::Finish(Entry& e, const std::optional<ChildEnd>& end, Clock::time
   r.scriptSize = script_.size();
   r.scriptSha256 = script_.sha256();
   r.baud = config_.baud;
-  r.exitCode = end ? end->ShellCode() : -1;
+  r.exitCode = end ? end->shell_code() : -1;
   r.attempt = run.attempt;
   r.duplicateSerial = run.duplicateSerial;
   r.cause = run.cause;

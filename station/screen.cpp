@@ -3,7 +3,8 @@
 
 #include <cstdio>
 
-#include "station/utf8.h"
+#include "tools/text/terminal.h"
+#include "tools/text/utf8.h"
 
 namespace station {
 namespace {
@@ -113,31 +114,7 @@ class LiveTable : public Screen {
 
 }  // namespace
 
-std::string ScreenText(std::string_view text) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (std::size_t at = 0; at < text.size();) {
-    char32_t code = 0;
-    std::size_t length = 1;
-    const bool valid = DecodeUtf8(text, at, &code, &length);
-    if (!valid || code < 0x20 || code == 0x7F) {
-      const unsigned char b = static_cast<unsigned char>(text[at]);
-      out += "\\x";
-      out += kHex[b >> 4];
-      out += kHex[b & 15];
-    } else if (code >= 0x80 && code <= 0x9F) {
-      out += "\\u00";
-      out += kHex[code >> 4];
-      out += kHex[code & 15];
-    } else if (code == '\\') {
-      out += "\\\\";
-    } else {
-      out.append(text.substr(at, length));
-    }
-    at += length;
-  }
-  return out;
-}
+std::string ScreenText(std::string_view text) { return text::TerminalText(text, text::TerminalStyle::Bytes); }
 
 std::string Column(const std::string& escaped, std::size_t width) {
   // One place is kept free to separate the columns; a text cut short ends in "~".
@@ -147,7 +124,7 @@ std::string Column(const std::string& escaped, std::size_t width) {
   for (std::size_t at = 0; at < escaped.size();) {
     char32_t code = 0;
     std::size_t length = 1;
-    DecodeUtf8(escaped, at, &code, &length);
+    text::DecodeUtf8(escaped, at, &code, &length);
     if (chars + 1 == room && at + length < escaped.size()) {
       out += "~";
       ++chars;

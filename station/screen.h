@@ -18,9 +18,11 @@
 
 namespace station {
 
-// text made safe to print: valid printable UTF-8 kept; a backslash doubled;
-// control characters (C0, DEL, C1) and bytes outside valid UTF-8 as \xHH
-// (C1 as \u0080 ... \u009f).
+// text made safe to print (tools/text/terminal.h, the Bytes style): valid
+// printable UTF-8 kept; a backslash doubled; C0 controls, DEL and bytes
+// outside valid UTF-8 as \xhh; C1 controls and the characters that reorder
+// or hide text (bidi controls such as U+202E, zero-width characters) as
+// \uhhhh, so a serial number cannot rearrange the table.
 std::string ScreenText(std::string_view text);
 
 // The first `width` characters of an escaped text, padded to `width`.

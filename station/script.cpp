@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 
+#include "engine/run.h"
 #include "station/host.h"
 #include "station/sha256.h"
 #include "tools/script_format.h"
@@ -14,12 +15,12 @@ namespace station {
 
 unsigned RecordWaitSeconds(std::uint8_t command, std::span<const std::uint8_t> payload) {
   switch (command) {
-    case tools::CMD_WAIT: return 15;
+    case tools::CMD_WAIT: return kTerminalWaitSeconds;
     case tools::CMD_DELAY: return payload.size() >= 2 ? payload[0] * 256u + payload[1] : 0;
     case tools::CMD_SEND_F1:
-    case tools::CMD_SEND_F2: return 5;
+    case tools::CMD_SEND_F2: return kReplyWaitSeconds;
     case tools::CMD_OPEN_PORT:
-    case tools::CMD_CLOSE_PORT: return 1;
+    case tools::CMD_CLOSE_PORT: return kPortPauseSeconds;
     default: return 0;
   }
 }
@@ -48,7 +49,12 @@ std::unique_ptr<PrivateScript> PrivateScript::FromBytes(const std::string& name,
   }
   std::unique_ptr<PrivateScript> script(new PrivateScript());
   script->size_ = bytes.size();
-  script->sha256_ = Sha256Hex(bytes);
+  try {
+    script->sha256_ = Sha256Hex(bytes);
+  } catch (const std::exception& e) {
+    *error = name + ": " + e.what();
+    return nullptr;
+  }
 
   // The child prints a progress line whenever the whole percent of the
   // position changes; the records sharing one percent run silently.

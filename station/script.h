@@ -59,9 +59,10 @@ class PrivateScript {
   std::vector<SendMark> sends_;
 };
 
-// The seconds a record can keep a run waiting: the 15 s wait for the
-// terminal's first reply, a delay's own length, 5 s for a send's reply,
-// 1 s after opening or closing the port.
+// The seconds a record can keep a run waiting, as the engine arms its
+// timer (engine/run.h): the wait for the terminal's first reply, a delay's
+// own length, the wait for a send's reply, the pause after opening or
+// closing the port.
 unsigned RecordWaitSeconds(std::uint8_t command, std::span<const std::uint8_t> payload);
 
 }  // namespace station

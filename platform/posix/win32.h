@@ -156,6 +156,7 @@ typedef struct _OVERLAPPED {
 #define ERROR_INVALID_FLAGS 1004L
 #define ERROR_IO_DEVICE 1117L
 #define ERROR_DEVICE_NOT_CONNECTED 1167L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_INVALID_INDEX 1413L
 #define ERROR_CONTROL_ID_NOT_FOUND 1421L
@@ -171,6 +172,23 @@ void WINAPI SetLastError(DWORD dwErrCode);
 // caller's buffer; the text ends with "\r\n" as the system's texts do.
 DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
                             LPWSTR lpBuffer, DWORD nSize, va_list* Arguments);
+
+// ---------------------------------------------------------------- kernel32: text
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define MB_ERR_INVALID_CHARS 0x00000008u
+#define WC_ERR_INVALID_CHARS 0x00000080u
+typedef const CHAR* LPCCH;
+typedef const WCHAR* LPCWCH;
+typedef BOOL* LPBOOL;
+
+// CP_UTF8 only (any other code page fails with ERROR_CALL_NOT_IMPLEMENTED).
+// A length of -1 counts the terminator in; a buffer size of 0 asks for the
+// length. Wide text is wchar_t: one unit per code point here.
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
+                               LPWSTR lpWideCharStr, int cchWideChar);
+int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
+                               LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar);
 
 // ---------------------------------------------------------------- kernel32: files and handles
 #define GENERIC_READ 0x80000000u

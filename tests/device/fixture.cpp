@@ -9,7 +9,7 @@
 #include "device/monitor.h"
 #include "framework/afxwin.h"
 #include "platform/posix/user32/headless/harness.h"
-#include "platform/posix/kernel32/utf8.h"
+#include "tools/text/utf8.h"
 #include "platform/posix/kernel32/trace_sink.h"
 #include "tests/fakes/setupapi.h"
 
@@ -23,7 +23,7 @@ bool WaitReal(const std::function<bool()>& done, unsigned maxMs) {
     return true;
 }
 
-std::string Utf8(const std::wstring& text) { return platform::WideToUtf8(text); }
+std::string Utf8(const std::wstring& text) { return text::WideToUtf8(text); }
 
 std::wstring PortName(const std::wstring& suffix) {
     return std::wstring(PLATFORM_PORT_NAME_OPENER).substr(1) + suffix;

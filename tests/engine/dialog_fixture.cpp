@@ -15,7 +15,7 @@
 #include "engine/run.h"
 #include "framework/afxwin.h"
 #include "platform/posix/user32/headless/harness.h"
-#include "platform/posix/kernel32/utf8.h"
+#include "tools/text/utf8.h"
 #include "platform/posix/kernel32/trace_sink.h"
 #include "serial/port.h"
 #include "serial/receive.h"
@@ -33,7 +33,7 @@ bool WaitReal(const std::function<bool()>& done, unsigned maxMs) {
 
 }  // namespace
 
-std::string Utf8(const std::wstring& text) { return platform::WideToUtf8(text); }
+std::string Utf8(const std::wstring& text) { return text::WideToUtf8(text); }
 
 void DialogFixture::SetUp() {
     ResetUpgradeStateForTest();

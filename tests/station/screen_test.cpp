@@ -56,5 +56,32 @@ TEST(EventLines, DeviceStringsAreEscapedInEveryLine) {
   EXPECT_NE(text.find(" slot=A\\x0a1 attempt=2\n"), std::string::npos) << text;
 }
 
+TEST(Screen, AHostileSerialCannotReorderOrHideTheTableOrTheLines) {
+  // U+202E would show the rest of the row right to left; U+200B hides where
+  // one part of the serial ends.
+  const std::string serial = "SN\xe2\x80\xae" "4321\xe2\x80\x8b" "X";
+  std::string text;
+  {
+    Output out([&](const std::string& bytes) {
+      text += bytes;
+      return true;
+    });
+    TerminalRow row;
+    row.port = "ttyACM0";
+    row.serial = serial;
+    row.state = "running";
+    MakeLiveTable(out)->Refresh({row}, "0 done", true);
+    RunEvent start;
+    start.port = "ttyACM0";
+    start.serial = serial;
+    MakeEventLines(out)->Event(start);
+    ASSERT_TRUE(out.Drain(std::chrono::seconds(5)));
+  }
+  EXPECT_EQ(text.find("\xe2\x80\xae"), std::string::npos) << text;
+  EXPECT_EQ(text.find("\xe2\x80\x8b"), std::string::npos) << text;
+  EXPECT_NE(text.find("ttyACM0       SN\\u202e4321\\u200bX "), std::string::npos) << "the table row: " << text;
+  EXPECT_NE(text.find("start: ttyACM0 serial=SN\\u202e4321\\u200bX\n"), std::string::npos) << text;
+}
+
 }  // namespace
 }  // namespace station

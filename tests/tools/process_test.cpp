@@ -222,5 +222,41 @@ TEST(PumpAll, OneThreadServesSeveralChildren) {
   }
 }
 
+Options WithoutPidFd() {
+  Options o;
+  o.use_pidfd = false;
+  return o;
+}
+
+// Without a pidfd (an older kernel) a child that has closed its output but
+// still runs leaves nothing to poll: each pump must still sleep until the
+// next look at the child instead of returning at once, or every wait spins.
+TEST(PumpAll, SleepsBetweenLooksAtARunningChildWithNothingToPoll) {
+  Child child(Shell("exec >&- 2>&-; sleep 0.3"), WithoutPidFd());
+  ASSERT_FALSE(child.watches_exit());
+  std::vector<Child*> all{&child};
+  const auto start = Clock::now();
+  long long pumps = 0;
+  while (!child.exit_status() && Clock::now() < start + 10s) {
+    PumpAll(all, 1s);
+    ++pumps;
+  }
+  const auto took = Clock::now() - start;
+  ASSERT_TRUE(child.exit_status()) << "the child was not seen to end within 10 s";
+  EXPECT_EQ(child.exit_status()->code, 0);
+  // A few pumps return early for the pipes' end of file; every other one
+  // sleeps a whole check interval.
+  const long long bound = took / Child::kExitCheckInterval + 5;
+  EXPECT_LE(pumps, bound) << pumps << " pumps in "
+                          << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+}
+
+TEST(Child, WaitSeesTheEndOfAChildWithoutPidFd) {
+  Child child(Shell("exec >&- 2>&-; sleep 0.1; exit 3"), WithoutPidFd());
+  const ExitStatus end = child.Wait(10s);
+  EXPECT_FALSE(end.timed_out);
+  EXPECT_EQ(end.code, 3);
+}
+
 }  // namespace
 }  // namespace tools::process

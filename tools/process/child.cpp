@@ -258,7 +258,7 @@ Child::Child(const std::vector<std::string>& argv, const Options& options) {
   streams_[Index(Stream::Out)].fd = std::move(out.read);
   streams_[Index(Stream::Err)].fd = std::move(err.read);
   stdin_ = std::move(in.write);
-  exit_fd_ = OpenPidFd(pid_);
+  if (options.use_pidfd) exit_fd_ = OpenPidFd(pid_);
   SetNonBlocking(streams_[0].fd);
   SetNonBlocking(streams_[1].fd);
   SetNonBlocking(stdin_);
@@ -468,13 +468,20 @@ void Child::Drain() {
 
 bool PumpAll(std::span<Child* const> children, std::chrono::milliseconds timeout) {
   std::vector<pollfd> fds;
+  bool running_unwatched = false;
   for (const Child* c : children) {
     c->AppendPollFds(fds);
     // Without a pidfd a child's end shows only in a step: wake up for it.
-    if (!c->exit_status() && !c->watches_exit()) timeout = std::min(timeout, Child::kExitCheckInterval);
+    if (!c->exit_status() && !c->watches_exit()) {
+      running_unwatched = true;
+      timeout = std::min(timeout, Child::kExitCheckInterval);
+    }
   }
-  // Nothing left to wait for: every child has ended and been read out.
-  if (!fds.empty()) ::poll(fds.data(), fds.size(), PollTimeout(timeout));
+  // With no descriptor left, poll still serves as the sleep until the next
+  // look at an unwatched child: one that closed its pipes but still runs
+  // would otherwise have the caller's loop spin. Only when every child has
+  // ended and been read out is there nothing to wait for.
+  if (!fds.empty() || running_unwatched) ::poll(fds.data(), fds.size(), PollTimeout(timeout));
   bool changed = false;
   for (Child* c : children) changed |= c->Step();
   return changed;

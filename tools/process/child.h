@@ -29,9 +29,9 @@
 #include <utility>
 #include <vector>
 
-namespace tools::process {
+#include "tools/process/exit_status.h"
 
-using Clock = std::chrono::steady_clock;
+namespace tools::process {
 
 // An owned file descriptor, closed on destruction.
 class Fd {
@@ -63,18 +63,6 @@ struct Line {
   Clock::time_point at;
 };
 
-// How a child ended.
-struct ExitStatus {
-  int code = -1;           // its exit code when it exited, else -1
-  int signal = 0;          // the signal that ended it, 0 when it exited
-  bool timed_out = false;  // still running at Wait's limit, so killed (signal is SIGKILL)
-  Clock::time_point at;    // when the end was seen
-
-  bool exited() const { return signal == 0; }
-  // The shell's number for it: the exit code, or 128 + the signal.
-  int shell_code() const { return signal != 0 ? 128 + signal : code; }
-};
-
 struct Options {
   enum class Input { Null, Pipe, Inherit };              // stdin
   enum class ErrorOutput { Pipe, Merge, File, Inherit }; // stderr; Merge: into the stdout pipe
@@ -90,6 +78,10 @@ struct Options {
   // before_exec_step.
   int (*before_exec)() = nullptr;
   std::string before_exec_step = "preparing the child";
+
+  // false: the child's end is not watched through a pidfd, as on a kernel
+  // without one (before 5.3, or a seccomp filter); for the tests of that path.
+  bool use_pidfd = true;
 };
 
 class Child {

@@ -13,7 +13,7 @@
 #include "platform/posix/kernel32/error.h"
 #include "platform/posix/kernel32/handle.h"
 #include "platform/posix/kernel32/stage_trace.h"
-#include "platform/posix/kernel32/utf8.h"
+#include "tools/text/utf8.h"
 
 namespace platform {
 namespace {
@@ -67,7 +67,7 @@ bool IsDeviceName(std::wstring_view name) { return name.substr(0, kDevicePrefix.
 
 std::string DevicePathFromName(std::wstring_view name) {
     if (!IsDeviceName(name)) return {};
-    const std::string rest = WideToUtf8(name.substr(kDevicePrefix.size()));
+    const std::string rest = text::WideToUtf8(name.substr(kDevicePrefix.size()));
     if (rest.empty()) return {};
     return rest.front() == '/' ? rest : "/dev/" + rest;
 }

@@ -19,7 +19,7 @@
 
 #include "platform/posix/kernel32/trace_sink.h"
 #include "platform/posix/kernel32/unique_fd.h"
-#include "platform/posix/kernel32/utf8.h"
+#include "tools/text/utf8.h"
 #include "platform/posix/win32.h"
 
 namespace platform {
@@ -137,7 +137,7 @@ void ReloadTraceSetting() {
 
 void WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {
     if (lpOutputString == nullptr) return;
-    platform::Deliver(platform::WideToUtf8(lpOutputString));
+    platform::Deliver(text::WideToUtf8(lpOutputString));
 }
 
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {

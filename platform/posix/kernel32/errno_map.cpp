@@ -78,6 +78,7 @@ std::string ErrorCause(DWORD code) {
     case ERROR_INVALID_FUNCTION: return "the operation does not apply to this object";
     case ERROR_CALL_NOT_IMPLEMENTED: return "not implemented on this system";
     case ERROR_INSUFFICIENT_BUFFER: return "the buffer is too small";
+    case ERROR_NO_UNICODE_TRANSLATION: return "the text is not valid Unicode";
     case ERROR_IO_DEVICE: return "input/output error on the device";
     case ERROR_TIMEOUT: return "timed out";
     case ERROR_OPERATION_ABORTED: return "the operation was interrupted";

@@ -6,7 +6,7 @@
 #include <cwchar>
 #include <utility>
 
-#include "platform/posix/kernel32/utf8.h"
+#include "tools/text/utf8.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, 
     // rather than "access denied"), so it is used while it still belongs to
     // that code.
     const std::string cause = dwMessageId == t_last.code ? platform::LastErrorCause() : platform::ErrorCause(dwMessageId);
-    const std::wstring text = platform::Utf8ToWide(cause) + L"\r\n";
+    const std::wstring text = text::Utf8ToWide(cause) + L"\r\n";
     if (lpBuffer == nullptr || nSize <= text.size()) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;

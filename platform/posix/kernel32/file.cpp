@@ -26,7 +26,7 @@
 #include "platform/posix/kernel32/file_steps.h"
 #include "platform/posix/kernel32/handle.h"
 #include "platform/posix/kernel32/unique_fd.h"
-#include "platform/posix/kernel32/utf8.h"
+#include "tools/text/utf8.h"
 
 namespace platform {
 namespace {
@@ -181,7 +181,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
         platform::SetLastErrorWithCause(ERROR_PATH_NOT_FOUND, "empty path");
         return INVALID_HANDLE_VALUE;
     }
-    return platform::OpenRegularFile(platform::WideToUtf8(name), dwDesiredAccess, dwShareMode, dwCreationDisposition);
+    return platform::OpenRegularFile(text::WideToUtf8(name), dwDesiredAccess, dwShareMode, dwCreationDisposition);
 }
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,

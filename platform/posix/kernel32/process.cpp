@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "platform/posix/kernel32/error.h"
-#include "platform/posix/kernel32/utf8.h"
+#include "tools/text/utf8.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ std::string ExecutablePath() {
 
 // "name", "name.exe" and the full path all name the main module.
 bool NamesMainModule(std::wstring_view name) {
-    const std::wstring path = platform::Utf8ToWide(ExecutablePath());
+    const std::wstring path = text::Utf8ToWide(ExecutablePath());
     const std::wstring base = path.substr(path.find_last_of(L'/') + 1);
     if (name == path || name == base) return true;
     return name.size() > 4 && name.substr(name.size() - 4) == L".exe" && name.substr(0, name.size() - 4) == base;
@@ -100,7 +100,7 @@ DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    const std::wstring path = platform::Utf8ToWide(utf8);
+    const std::wstring path = text::Utf8ToWide(utf8);
     // Too small a buffer: as Windows since Vista, the name is cut and
     // terminated, the size is returned and the last error says why.
     if (path.size() >= nSize) {

@@ -1,87 +1,107 @@
-// UTF-32/UTF-8 conversion by hand; see utf8.h for why not the C library's.
-#include "platform/posix/kernel32/utf8.h"
+// MultiByteToWideChar and WideCharToMultiByte for UTF-8, over the one codec
+// all our programs share (tools/text/utf8.h). Other code pages are not
+// here: the tool's 8-bit texts (code page 936) reach only
+// OutputDebugStringA, which has its own converter.
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <mutex>
+#include <string>
+
+#include "platform/posix/win32.h"
+#include "tools/text/utf8.h"
 
 namespace {
 
-constexpr char32_t kReplacement = 0xFFFD;
-
-void Append(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
+// What Windows checks before converting anything. False with the last error set.
+bool CheckCall(const char* function, UINT code_page, DWORD flags, DWORD allowed_flags, const void* in, int in_size,
+               const void* out, int out_size) {
+    if (code_page != CP_UTF8) {
+        static std::once_flag once;
+        std::call_once(once, [&] {
+            std::fprintf(stderr, "%s: code page %u is not implemented (CP_UTF8 only)\n", function,
+                         static_cast<unsigned>(code_page));
+        });
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return false;
     }
+    if (in == nullptr || in_size == 0 || in_size < -1 || out_size < 0 || (out == nullptr && out_size != 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if ((flags & ~allowed_flags) != 0) {
+        SetLastError(ERROR_INVALID_FLAGS);
+        return false;
+    }
+    return true;
 }
 
-bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+// The converted text into the caller's buffer, or its size when out_size is
+// 0. The buffer is left untouched when it is too small.
+template <typename Char>
+int Deliver(const std::basic_string<Char>& text, Char* out, int out_size) {
+    if (text.size() > static_cast<size_t>(INT32_MAX)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const int size = static_cast<int>(text.size());
+    if (out_size == 0) return size;
+    if (size > out_size) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(out, text.data(), text.size() * sizeof(Char));
+    return size;
+}
 
 }  // namespace
 
-namespace platform {
-
-std::string WideToUtf8(std::wstring_view wide) {
-    std::string out;
-    out.reserve(wide.size());
-    for (size_t i = 0; i < wide.size(); ++i) {
-        char32_t c = static_cast<char32_t>(wide[i]);
-        if (IsHighSurrogate(c) && i + 1 < wide.size() && IsLowSurrogate(static_cast<char32_t>(wide[i + 1]))) {
-            const char32_t low = static_cast<char32_t>(wide[++i]);
-            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-        } else if (IsHighSurrogate(c) || IsLowSurrogate(c) || c > 0x10FFFF) {
-            c = kReplacement;
-        }
-        Append(out, c);
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
+                               LPWSTR lpWideCharStr, int cchWideChar) {
+    if (!CheckCall("MultiByteToWideChar", CodePage, dwFlags, MB_ERR_INVALID_CHARS, lpMultiByteStr, cbMultiByte,
+                   lpWideCharStr, cchWideChar)) {
+        return 0;
     }
-    return out;
+    // With -1 the terminator is converted too, and counted.
+    const size_t length = cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
+    const std::string_view in(lpMultiByteStr, length);
+    if (dwFlags & MB_ERR_INVALID_CHARS) {
+        for (size_t at = 0; at < in.size();) {
+            char32_t code = 0;
+            size_t step = 1;
+            if (!text::DecodeUtf8(in, at, &code, &step)) {
+                SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+                return 0;
+            }
+            at += step;
+        }
+    }
+    return Deliver(text::Utf8ToWide(in), lpWideCharStr, cchWideChar);
 }
 
-std::wstring Utf8ToWide(std::string_view utf8) {
-    std::wstring out;
-    out.reserve(utf8.size());
-    size_t i = 0;
-    while (i < utf8.size()) {
-        const unsigned char lead = static_cast<unsigned char>(utf8[i]);
-        size_t length = 0;
-        char32_t c = 0;
-        char32_t minimum = 0;
-        if (lead < 0x80) {
-            out += static_cast<wchar_t>(lead);
-            ++i;
-            continue;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2, c = lead & 0x1F, minimum = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3, c = lead & 0x0F, minimum = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4, c = lead & 0x07, minimum = 0x10000;
-        }
-        bool valid = length != 0 && i + length <= utf8.size();
-        for (size_t k = 1; valid && k < length; ++k) {
-            const unsigned char next = static_cast<unsigned char>(utf8[i + k]);
-            if ((next & 0xC0) != 0x80) valid = false;
-            c = (c << 6) | (next & 0x3F);
-        }
-        if (valid && (c < minimum || c > 0x10FFFF || IsHighSurrogate(c) || IsLowSurrogate(c))) valid = false;
-        if (!valid) {
-            out += static_cast<wchar_t>(kReplacement);
-            ++i;
-            continue;
-        }
-        out += static_cast<wchar_t>(c);
-        i += length;
+int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
+                               LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar) {
+    if (!CheckCall("WideCharToMultiByte", CodePage, dwFlags, WC_ERR_INVALID_CHARS, lpWideCharStr, cchWideChar,
+                   lpMultiByteStr, cbMultiByte)) {
+        return 0;
     }
-    return out;
+    // Windows refuses a default character for UTF-8: every code point has a form.
+    if (lpDefaultChar != nullptr || lpUsedDefaultChar != nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const size_t length = cchWideChar == -1 ? std::wcslen(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
+    const std::wstring_view in(lpWideCharStr, length);
+    if (dwFlags & WC_ERR_INVALID_CHARS) {
+        for (size_t at = 0; at < in.size();) {
+            size_t step = 1;
+            const char32_t code = text::DecodeWide(in, at, &step);
+            if (text::IsSurrogate(code) || code > 0x10FFFF) {
+                SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+                return 0;
+            }
+            at += step;
+        }
+    }
+    return Deliver(text::WideToUtf8(in), lpMultiByteStr, cbMultiByte);
 }
-
-}  // namespace platform
