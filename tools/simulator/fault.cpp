@@ -57,6 +57,9 @@ Fault ParseFault(const std::string& text) {
   } else if (kind == "unplug") {
     want_args(0);
     f.kind = FaultKind::Unplug;
+  } else if (kind == "unplug-during-delay") {
+    want_args(0);
+    f.kind = FaultKind::UnplugDuringDelay;
   } else if (kind == "status" || kind == "byte3") {
     want_args(1);
     f.kind = kind == "status" ? FaultKind::Status : FaultKind::Byte3;
@@ -106,6 +109,9 @@ std::string FaultMisfit(const Fault& fault, std::uint8_t command) {
     case FaultKind::NoiseDuringDelay:
       if (command == CMD_DELAY) return {};
       return "noise-during-delay needs a CMD_DELAY record";
+    case FaultKind::UnplugDuringDelay:
+      if (command == CMD_DELAY) return {};
+      return "unplug-during-delay needs a CMD_DELAY record";
     default:
       if (answers) return {};
       return "the terminal sends no reply for " + CommandLabel(command);

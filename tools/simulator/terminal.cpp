@@ -366,6 +366,17 @@ Summary Terminal::Run() {
           if (!WriteAll(noise)) return finish();
           Say(Where(r) + ": sent " + std::to_string(f.value) + " noise byte(s) (fault)");
         }
+        for (const Fault& f : faults) {
+          if (f.kind != FaultKind::UnplugDuringDelay) continue;
+          ++summary_.faults;
+          // Halfway through the pause, as for the noise: the upgrader waits
+          // with nothing to send and nothing to read.
+          if (Failed(Idle(&r, take + milliseconds(seconds * 500u), host_open_), &r, "pausing")) return finish();
+          Say(Where(r) + ": unplugged halfway through the pause (fault " + f.text + ")", true);
+          pty_.Close();
+          summary_.unplugged = true;
+          return finish();
+        }
         timeline_.Delay(seconds);
         Say(Where(r) + ": the upgrader pauses " + std::to_string(seconds) + " s");
         break;
