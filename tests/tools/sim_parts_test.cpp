@@ -31,6 +31,8 @@ TEST(ParseFault, ReadsEveryKindWithItsArguments) {
   EXPECT_EQ(ParseFault("0:unplug").kind, FaultKind::Unplug);
   EXPECT_EQ(ParseFault("5:noise-during-delay:7").kind, FaultKind::NoiseDuringDelay);
   EXPECT_EQ(ParseFault("3:unplug-during-delay").kind, FaultKind::UnplugDuringDelay);
+  EXPECT_EQ(ParseFault("1:stall:2500").kind, FaultKind::Stall);
+  EXPECT_EQ(ParseFault("1:stall:2500").value, 2500u);
 }
 
 TEST(ParseFault, ReplugKeepsTheWholePath) {

@@ -78,9 +78,9 @@ Fault ParseFault(const std::string& text) {
              : kind == "garbage" ? FaultKind::Garbage
                                  : FaultKind::NoiseDuringDelay;
     f.value = Number(text, parts[2], 10, kMaxCount);
-  } else if (kind == "delay") {
+  } else if (kind == "delay" || kind == "stall") {
     want_args(1);
-    f.kind = FaultKind::Delay;
+    f.kind = kind == "delay" ? FaultKind::Delay : FaultKind::Stall;
     f.value = Number(text, parts[2], 10, kMaxMs);
   } else if (kind == "replug") {
     // The path is everything after "replug:", colons included.
@@ -99,6 +99,7 @@ std::string FaultMisfit(const Fault& fault, std::uint8_t command) {
   switch (fault.kind) {
     case FaultKind::Unplug:
     case FaultKind::Replug:
+    case FaultKind::Stall:
       return {};
     case FaultKind::Status:
       if (command == CMD_WAIT || command == CMD_SEND_F1) return {};

@@ -324,6 +324,14 @@ Summary Terminal::Run() {
         summary_.unplugged = true;
         return finish();
       }
+      if (f.kind == FaultKind::Stall) {
+        ++summary_.faults;
+        Say(Where(r) + ": reads nothing for " + std::to_string(f.value) + " ms (fault " + f.text + ")", true);
+        // A stalled terminal's input fills up and the host's writes block:
+        // nothing is read here, not even to see a close.
+        const auto until = Clock::now() + milliseconds(f.value);
+        while (Clock::now() < until && !g_stop.load()) std::this_thread::sleep_for(milliseconds(10));
+      }
       if (f.kind == FaultKind::Replug) {
         ++summary_.faults;
         Say(Where(r) + ": unplugged and plugged in again (fault " + f.text + ")", true);
