@@ -49,6 +49,9 @@ esac
 
 "$wine_run" "$prefix" cmd.exe /c exit 0 >/dev/null 2>&1
 [ $? -eq 77 ] && { echo "SKIP: Wine cannot run programs here"; exit 77; }
+# A 32-bit build needs Wine's 32-bit loader, which needs a kernel that runs
+# 32-bit programs: without it the program cannot run at all.
+"$wine_run" --can-run "$cli" || { echo "SKIP: Wine cannot run $(basename "$cli") here"; exit 77; }
 [ -d "$prefix/dosdevices" ] || fail "the Wine prefix $prefix was not made"
 
 # utime + stime of a process in clock ticks (fields 14 and 15 of its stat

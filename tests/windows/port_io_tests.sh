@@ -23,6 +23,9 @@ printf 'open\nwait\nsend1 16\nclose\n' >script.txt
 
 "$wine_run" "$prefix" cmd.exe /c exit 0 >/dev/null 2>&1
 [ $? -eq 77 ] && { echo "SKIP: Wine cannot run programs here"; exit 77; }
+# A 32-bit build needs Wine's 32-bit loader, which needs a kernel that runs
+# 32-bit programs: without it the program cannot run at all.
+"$wine_run" --can-run "$test_exe" || { echo "SKIP: Wine cannot run $(basename "$test_exe") here"; exit 77; }
 [ -d "$prefix/dosdevices" ] || fail "the Wine prefix $prefix was not made"
 
 link="$prefix/dosdevices/com7"
