@@ -99,6 +99,8 @@ idle_cpu() {
   before=$(( $(ticks "$pid") + $(ticks "$server") )); t0=$(date +%s%N)
   sleep 4
   after=$(( $(ticks "$pid") + $(ticks "$server") )); t1=$(date +%s%N)
+  [ "$after" -ge "$before" ] && kill -0 "$pid" 2>/dev/null \
+    || die "$cli (pid $pid) or wineserver (pid $server) ended during the measurement"
   wait "$runner"; wait_sims
   awk -v d=$((after - before)) -v hz="$(getconf CLK_TCK)" -v ns=$((t1 - t0)) 'BEGIN { printf "%.1f", d / hz / (ns / 1e9) * 100 }'
 }
@@ -113,11 +115,13 @@ turnaround() {
   (cd "$dir" && timeout 300 "$wine_run" "$prefix" "$cli" --port COM5 --baud 115200 >out.txt 2>err.txt) \
     || die "$cli failed the turnaround run: $(tail -n 3 "$dir/out.txt")"
   wait_sims
-  awk '$3 != "-" && $4 != "" { idx[NR] = $1; first[NR] = $3; last[NR] = $4 }
-       END { n = 0
-             for (i = 1; i < NR; i++) if ((i + 1) in idx && idx[i + 1] == idx[i] + 1 && last[i] != "-" && first[i + 1] != "-")
-               t[++n] = (first[i + 1] - last[i]) / 1000
-             asort(t); printf "%.0f", t[int((n + 1) / 2)] }' "$dir/timing-1.txt"
+  # Lines: INDEX COMMAND PAYLOAD_FIRST_NS REPLY_LAST_NS ("-" where none).
+  awk '{ idx[NR] = $1; first[NR] = $3; last[NR] = $4 }
+       END { for (i = 1; i < NR; i++)
+               if (idx[i + 1] == idx[i] + 1 && last[i] != "-" && first[i + 1] != "-")
+                 print (first[i + 1] - last[i]) / 1000 }' "$dir/timing-1.txt" |
+    sort -g | awk '{ t[NR] = $1 } END { if (NR == 0) exit 1; printf "%.0f", t[int((NR + 1) / 2)] }' ||
+    die "no turnaround in $dir/timing-1.txt"
 }
 
 # The demo script's wall time in seconds.

@@ -13,8 +13,10 @@
 // write to it.
 //
 // Drivers that refuse WaitCommEvent (some USB-serial adapters fail it or
-// end it at once with an error) get a bounded poll instead: a few yielding
-// passes, then a 1 ms sleep per pass, never a bare spin. The trace says so.
+// end it at once with an error) or never signal EV_RXCHAR (the wait then
+// runs to its bound with the bytes long queued) get a bounded poll instead:
+// a few yielding passes, then a 1 ms sleep per pass, never a bare spin. The
+// trace says so.
 #include <memory>
 
 #include "common/trace.h"
@@ -143,6 +145,7 @@ struct InputWait::State {
     HANDLE port = nullptr;  // the handle the fields below are about
     bool fallback = false;
     int failedWaits = 0;
+    int missedEvents = 0;
 };
 
 HANDLE OpenPortHandle(const wchar_t* path) {
@@ -243,6 +246,18 @@ bool InputWait::Wait(HANDLE port, DWORD& queued) {
         return PollWithPauses(port, queued);
     }
     s.failedWaits = 0;
+    if (wait && c.cancelled && queued != 0) {
+        // The wait ran to its bound although bytes had come: the driver
+        // does not signal them. Once is a race with the bound; in a row,
+        // every reply would wait for the bound.
+        if (++s.missedEvents >= kFailedWaitsForFallback) {
+            s.fallback = true;
+            DebugTrace(L"receive watcher: the port does not signal received bytes (EV_RXCHAR); it polls with pauses "
+                       L"instead\r\n");
+        }
+    } else if (queued != 0) {
+        s.missedEvents = 0;
+    }
     return true;
 }
 
