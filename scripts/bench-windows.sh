@@ -79,7 +79,8 @@ start_sim() {
   rm -f "$link"
   ln -s "$pty" "$link"
 }
-wait_sims() { for p in "${sims[@]}"; do wait "$p" 2>/dev/null; done; sims=(); }
+# A second between runs: Wine may hold a closed port a moment longer.
+wait_sims() { for p in "${sims[@]}"; do wait "$p" 2>/dev/null; done; sims=(); sleep 1; }
 
 # The idle CPU of one program in percent of one core.
 idle_cpu() {

@@ -14,9 +14,11 @@
 //
 // Drivers that refuse WaitCommEvent (some USB-serial adapters fail it or
 // end it at once with an error) or never signal EV_RXCHAR (the wait then
-// runs to its bound with the bytes long queued) get a bounded poll instead:
-// a few yielding passes, then a 1 ms sleep per pass, never a bare spin. The
-// trace says so.
+// runs to its bound with the bytes long queued) get a bounded poll instead,
+// never a bare spin: passes that only yield for a few milliseconds after
+// bytes came (a run's next reply follows its payload closely), then a 1 ms
+// sleep per pass, and 10 ms once the line has been quiet for a while (a
+// pause, an idle port). The trace says so.
 #include <memory>
 
 #include "common/trace.h"
@@ -35,9 +37,11 @@ constexpr DWORD kDriverGraceMs = 500;
 constexpr DWORD kUnknownTimeoutsMs = 5000;
 // How long a cancelled operation may take to complete.
 constexpr DWORD kCancelWaitMs = 1000;
-// In the fallback poll: passes that only yield before the 1 ms sleeps start.
-// A reply's rest often follows its first bytes within microseconds.
-constexpr int kYieldPasses = 50;
+// In the fallback poll, counted from the last bytes seen: yield only, then
+// sleep 1 ms per pass, then kQuietSleepMs.
+constexpr DWORD kYieldMs = 5;
+constexpr DWORD kBriskMs = 200;
+constexpr DWORD kQuietSleepMs = 10;
 // Event waits that end before their bound with nothing queued, in a row,
 // before the port is taken for one that refuses them.
 constexpr int kFailedWaitsForFallback = 3;
@@ -146,6 +150,7 @@ struct InputWait::State {
     bool fallback = false;
     int failedWaits = 0;
     int missedEvents = 0;
+    DWORD lastBytes = 0;  // GetTickCount when bytes were last seen queued
 };
 
 HANDLE OpenPortHandle(const wchar_t* path) {
@@ -190,15 +195,21 @@ bool Queued(HANDLE port, DWORD& queued) {
     return true;
 }
 
-bool PollWithPauses(HANDLE port, DWORD& queued) {
+bool PollWithPauses(HANDLE port, DWORD& queued, DWORD& lastBytes) {
     const DWORD start = GetTickCount();
-    for (int pass = 0;; ++pass) {
+    for (;;) {
         if (!Queued(port, queued)) return Failed();
-        if (queued != 0 || GetTickCount() - start >= kWaitBoundMs) return true;
-        if (pass < kYieldPasses) {
+        const DWORD now = GetTickCount();
+        if (queued != 0) {
+            lastBytes = now;
+            return true;
+        }
+        if (now - start >= kWaitBoundMs) return true;
+        const DWORD quiet = now - lastBytes;
+        if (quiet < kYieldMs) {
             (void)SwitchToThread();  // whether another thread ran changes nothing here
         } else {
-            Sleep(1);
+            Sleep(quiet < kBriskMs ? 1 : kQuietSleepMs);
         }
     }
 }
@@ -213,7 +224,7 @@ bool InputWait::Wait(HANDLE port, DWORD& queued) {
         s.fallback = false;
         s.failedWaits = 0;
     }
-    if (s.fallback) return PollWithPauses(port, queued);
+    if (s.fallback) return PollWithPauses(port, queued, s.lastBytes);
 
     Op* op = Ready(s.op);
     const BOOL done = op != nullptr && WaitCommEvent(port, &op->mask, &op->ov);
@@ -243,7 +254,7 @@ bool InputWait::Wait(HANDLE port, DWORD& queued) {
                        L"instead\r\n",
                        static_cast<unsigned long>(c.error));
         }
-        return PollWithPauses(port, queued);
+        return PollWithPauses(port, queued, s.lastBytes);
     }
     s.failedWaits = 0;
     if (wait && c.cancelled && queued != 0) {
