@@ -10,6 +10,7 @@
 #include "app/VantrelDlg.h"
 #include "common/state.h"
 #include "common/trace.h"
+#include "serial/port_io.h"
 #include "serial/receive.h"
 
 namespace {
@@ -84,8 +85,7 @@ void CloseDebugDevice() {
 HANDLE OpenDevice() {
     UpgradeState& s = State();
     DebugTrace(L"OpenDevice\r\n");
-    HANDLE handle = CreateFileW(s.g_DebugDevFileName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+    HANDLE handle = serial::OpenPortHandle(s.g_DebugDevFileName);
     if (handle == INVALID_HANDLE_VALUE) {
         DebugTrace(L"通讯口[%ls]打开失败\r\n", s.g_DebugDevFileName);
         return nullptr;
@@ -127,10 +127,7 @@ void CloseDevice() {
 }
 
 BOOL PortWrite(const BYTE* data, DWORD length, DWORD* written) {
-    DWORD count = 0;
-    const BOOL ok = WriteFile(State().g_PortHandle.load(), data, length, &count, nullptr);
-    if (written != nullptr) *written = count;
-    return ok;
+    return serial::WritePort(State().g_PortHandle.load(), data, length, written);
 }
 
 std::wstring PortShortName(const wchar_t* path) {

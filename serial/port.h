@@ -41,7 +41,8 @@ bool OpenDebugDevice();
 // then closes the handle.
 void CloseDebugDevice();
 
-// CreateFileW on g_DebugDevFileName; the handle, or null on failure.
+// Opens g_DebugDevFileName as this system wants the port opened
+// (serial/port_io.h); the handle, or null on failure.
 HANDLE OpenDevice();
 // Applies settings to g_PortHandle; true when every setting was accepted.
 bool ConfigDevice(const PortSettings& settings);

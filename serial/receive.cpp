@@ -1,7 +1,8 @@
 // The receive watcher DebugReadThread and the dialog's WM_DEBUGREAD handler.
 //
-// The watcher polls without pause: one ClearCommError per pass, and a
-// notification sent (not posted) whenever bytes wait, so at most one
+// The watcher waits for input, one bounded wait per pass (serial/port_io.h:
+// ClearCommError's own wait on Linux, WaitCommEvent on Windows), and sends
+// (not posts) a notification whenever bytes wait, so at most one
 // WM_DEBUGREAD is in flight and the watcher looks again only after the
 // window has read. Every read of the port happens on the window thread.
 #include "serial/receive.h"
@@ -17,6 +18,7 @@
 #include "common/state.h"
 #include "common/trace.h"
 #include "engine/run.h"
+#include "serial/port_io.h"
 
 namespace {
 
@@ -50,17 +52,15 @@ void StopWatcherAtExit() {
 UINT DebugReadThread(LPVOID) {
     UpgradeState& s = State();
     DebugTrace(L"DebugReadThread\r\n");
+    serial::InputWait input;
     while (s.g_PortOpen) {
-        DWORD errors = 0;
-        COMSTAT stat{};
-        // The error bits are not examined: the call clears the port's error
-        // condition, so framing, parity or overrun errors never stop reception.
-        // A failing call (handle closed or replaced, terminal unplugged) just
-        // starts the next pass.
-        if (!ClearCommError(s.g_PortHandle.load(), &errors, &stat)) continue;
-        if (stat.cbInQue != 0) {
+        DWORD queued = 0;
+        // A failing port (handle closed or replaced, terminal unplugged) just
+        // starts the next pass; the wait has paused before it fails.
+        if (!input.Wait(s.g_PortHandle.load(), queued)) continue;
+        if (queued != 0) {
             // Returns once the window thread has read and the engine has run.
-            (void)SendMessageW(AfxGetMainHwnd(), WM_DEBUGREAD, static_cast<WPARAM>(stat.cbInQue), 0);
+            (void)SendMessageW(AfxGetMainHwnd(), WM_DEBUGREAD, static_cast<WPARAM>(queued), 0);
         }
     }
     if (WatcherLeavingHook hook = g_leavingHook.load()) hook();
@@ -107,7 +107,7 @@ LRESULT CVantrelDlg::OnDebugRead(WPARAM wParam, LPARAM) {
     DWORD got = 0;
     // Only the count read matters: a failed read, or one that timed out,
     // counts as 0 bytes.
-    (void)ReadFile(s.g_PortHandle.load(), chunk.get(), announced, &got, nullptr);
+    (void)serial::ReadPort(s.g_PortHandle.load(), chunk.get(), announced, &got);
     if (got > announced) got = 0;  // a count the buffer cannot hold is no data
     if (got == 0 || !s.g_Upgrading) return 1;  // read and dropped while idle
 

@@ -30,6 +30,9 @@ TEST(ParseFault, ReadsEveryKindWithItsArguments) {
   EXPECT_EQ(ParseFault("0:delay:900").value, 900u);
   EXPECT_EQ(ParseFault("0:unplug").kind, FaultKind::Unplug);
   EXPECT_EQ(ParseFault("5:noise-during-delay:7").kind, FaultKind::NoiseDuringDelay);
+  EXPECT_EQ(ParseFault("3:unplug-during-delay").kind, FaultKind::UnplugDuringDelay);
+  EXPECT_EQ(ParseFault("1:stall:2500").kind, FaultKind::Stall);
+  EXPECT_EQ(ParseFault("1:stall:2500").value, 2500u);
 }
 
 TEST(ParseFault, ReplugKeepsTheWholePath) {
@@ -56,6 +59,8 @@ TEST(FaultMisfit, ReplyFaultsNeedARecordThatIsAnswered) {
   EXPECT_TRUE(FaultMisfit(ParseFault("0:noise-during-delay:3"), CMD_DELAY).empty());
   EXPECT_FALSE(FaultMisfit(ParseFault("0:noise-during-delay:3"), CMD_OPEN_PORT).empty());
   EXPECT_TRUE(FaultMisfit(ParseFault("0:unplug"), CMD_CLOSE_PORT).empty());
+  EXPECT_TRUE(FaultMisfit(ParseFault("0:unplug-during-delay"), CMD_DELAY).empty());
+  EXPECT_FALSE(FaultMisfit(ParseFault("0:unplug-during-delay"), CMD_SEND_F1).empty());
 }
 
 TEST(PlanReply, CleanRepliesAreTheSuccessFrames) {

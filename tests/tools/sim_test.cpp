@@ -306,6 +306,33 @@ TEST_F(SimTest, NoiseDuringDelayArrivesBeforeTheNextRecord) {
   EXPECT_EQ(Finish(), 0) << Output();
 }
 
+TEST_F(SimTest, UnplugDuringDelayPullsThePortHalfwayThroughThePause) {
+  Start("open\ndelay 2\nsend2 4\n", {"--fault", "1:unplug-during-delay"});
+  Host host(port_);
+  ASSERT_TRUE(host.ok());
+  const auto start = std::chrono::steady_clock::now();
+  bool hangup = false;
+  EXPECT_TRUE(host.Read(1, 5s, &hangup).empty());
+  EXPECT_TRUE(hangup);
+  // Halfway through the 2 s pause, not as the record is reached.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 700ms);
+  EXPECT_EQ(Finish(), 4) << Output();
+  EXPECT_TRUE(Said("unplugged halfway through the pause")) << Output();
+}
+
+TEST_F(SimTest, StallLeavesTheHostsBytesUnreadForItsLength) {
+  Start("open\nsend2 4\n", {"--fault", "1:stall:800"});
+  Host host(port_);
+  ASSERT_TRUE(host.ok());
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(host.Write(Payload(1)));
+  EXPECT_EQ(host.Read(5, 5s), Format2Reply('$'));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 700ms);
+  host.Close();
+  EXPECT_EQ(Finish(), 0) << Output();
+  EXPECT_TRUE(Said("reads nothing for 800 ms")) << Output();
+}
+
 TEST_F(SimTest, UnexpectedBytesFromTheHostAreReported) {
   Start("open\nclose\n");
   Host host(port_);

@@ -57,6 +57,9 @@ Fault ParseFault(const std::string& text) {
   } else if (kind == "unplug") {
     want_args(0);
     f.kind = FaultKind::Unplug;
+  } else if (kind == "unplug-during-delay") {
+    want_args(0);
+    f.kind = FaultKind::UnplugDuringDelay;
   } else if (kind == "status" || kind == "byte3") {
     want_args(1);
     f.kind = kind == "status" ? FaultKind::Status : FaultKind::Byte3;
@@ -75,9 +78,9 @@ Fault ParseFault(const std::string& text) {
              : kind == "garbage" ? FaultKind::Garbage
                                  : FaultKind::NoiseDuringDelay;
     f.value = Number(text, parts[2], 10, kMaxCount);
-  } else if (kind == "delay") {
+  } else if (kind == "delay" || kind == "stall") {
     want_args(1);
-    f.kind = FaultKind::Delay;
+    f.kind = kind == "delay" ? FaultKind::Delay : FaultKind::Stall;
     f.value = Number(text, parts[2], 10, kMaxMs);
   } else if (kind == "replug") {
     // The path is everything after "replug:", colons included.
@@ -96,6 +99,7 @@ std::string FaultMisfit(const Fault& fault, std::uint8_t command) {
   switch (fault.kind) {
     case FaultKind::Unplug:
     case FaultKind::Replug:
+    case FaultKind::Stall:
       return {};
     case FaultKind::Status:
       if (command == CMD_WAIT || command == CMD_SEND_F1) return {};
@@ -106,6 +110,9 @@ std::string FaultMisfit(const Fault& fault, std::uint8_t command) {
     case FaultKind::NoiseDuringDelay:
       if (command == CMD_DELAY) return {};
       return "noise-during-delay needs a CMD_DELAY record";
+    case FaultKind::UnplugDuringDelay:
+      if (command == CMD_DELAY) return {};
+      return "unplug-during-delay needs a CMD_DELAY record";
     default:
       if (answers) return {};
       return "the terminal sends no reply for " + CommandLabel(command);

@@ -25,6 +25,8 @@ enum class FaultKind {
   Unplug,            // unplug       the port disappears when the record is reached
   Replug,            // replug:PATH  unplug, then a new pty with PATH pointing at it
   NoiseDuringDelay,  // noise-during-delay:N  N bytes sent during a CMD_DELAY
+  UnplugDuringDelay, // unplug-during-delay  the port disappears halfway through a CMD_DELAY
+  Stall,             // stall:MS     reads nothing for MS before the record, so the line fills
 };
 
 struct Fault {

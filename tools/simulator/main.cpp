@@ -34,7 +34,7 @@ const usage::Program& SimProgram() {
           {"--link", "PATH", "Also make PATH a symbolic link to the pty."},
           {"--fault", "IDX:KIND[:ARG]",
            "Commit a fault at record IDX (from 0); may be repeated. KIND is one of noreply, status:XX, byte3:XX, "
-           "split:K:GAPMS, extra:N, short:N, garbage:N, delay:MS, unplug, replug:PATH, noise-during-delay:N."},
+           "split:K:GAPMS, extra:N, short:N, garbage:N, delay:MS, unplug, replug:PATH, noise-during-delay:N, unplug-during-delay, stall:MS."},
           {"--wait-reply-ms", "MS", "Wait MS milliseconds before each reply (0 to 600000)."},
           {"--idle-timeout-s", "S", "Give up when the upgrader is silent for S seconds (1 to 86400)."},
           {"--expect-unplug", "", "An unplug fault ends the run as expected (exit 0, not 4)."},

@@ -324,6 +324,14 @@ Summary Terminal::Run() {
         summary_.unplugged = true;
         return finish();
       }
+      if (f.kind == FaultKind::Stall) {
+        ++summary_.faults;
+        Say(Where(r) + ": reads nothing for " + std::to_string(f.value) + " ms (fault " + f.text + ")", true);
+        // A stalled terminal's input fills up and the host's writes block:
+        // nothing is read here, not even to see a close.
+        const auto until = Clock::now() + milliseconds(f.value);
+        while (Clock::now() < until && !g_stop.load()) std::this_thread::sleep_for(milliseconds(10));
+      }
       if (f.kind == FaultKind::Replug) {
         ++summary_.faults;
         Say(Where(r) + ": unplugged and plugged in again (fault " + f.text + ")", true);
@@ -365,6 +373,17 @@ Summary Terminal::Run() {
           const std::vector<std::uint8_t> noise(f.value, kNoiseByte);
           if (!WriteAll(noise)) return finish();
           Say(Where(r) + ": sent " + std::to_string(f.value) + " noise byte(s) (fault)");
+        }
+        for (const Fault& f : faults) {
+          if (f.kind != FaultKind::UnplugDuringDelay) continue;
+          ++summary_.faults;
+          // Halfway through the pause, as for the noise: the upgrader waits
+          // with nothing to send and nothing to read.
+          if (Failed(Idle(&r, take + milliseconds(seconds * 500u), host_open_), &r, "pausing")) return finish();
+          Say(Where(r) + ": unplugged halfway through the pause (fault " + f.text + ")", true);
+          pty_.Close();
+          summary_.unplugged = true;
+          return finish();
         }
         timeline_.Delay(seconds);
         Say(Where(r) + ": the upgrader pauses " + std::to_string(seconds) + " s");

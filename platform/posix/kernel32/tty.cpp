@@ -25,9 +25,9 @@
 // - a device that has gone fails the call as before, but only after the
 //   bound, so a watcher on an unplugged terminal waits instead of spinning
 //   until the run's reply timeout closes the port.
-// Windows' own ClearCommError never waits; there the watcher spins as the
-// tool specifies. The scripted port of the tests (tests/fakes) does not wait
-// either, so that tests stay deterministic.
+// Windows' own ClearCommError never waits; there the watcher waits in
+// WaitCommEvent instead (serial/port_io_windows.cpp). The scripted port of
+// the tests (tests/fakes) does not wait, so that tests stay deterministic.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>

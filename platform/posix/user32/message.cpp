@@ -13,7 +13,6 @@
 #include <utility>
 
 #include "platform/posix/kernel32/stage_trace.h"
-#include "platform/posix/user32/cpu_lending.h"
 #include "platform/posix/user32/window_driver.h"
 #include "platform/posix/user32/window_state.h"
 
@@ -77,7 +76,6 @@ LRESULT SendCore(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, std::fun
     DWORD me = CurrentThread();
     DWORD owner = 0;
     std::shared_ptr<SentMessage> sm;
-    std::shared_ptr<CpuLending> lending;
     {
         std::lock_guard<std::mutex> lock(reg.lock);
         auto w = FindLocked(hwnd);
@@ -95,14 +93,10 @@ LRESULT SendCore(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, std::fun
             sm->wParam = wParam;
             sm->lParam = lParam;
             sm->call = std::move(fn);
-            sm->sender = CpuLending::Mine();
             it->second->sent.push_back(sm);
-            lending = it->second->lending;
         }
     }
     if (!sm) return fn ? fn() : CallWindow(hwnd, message, wParam, lParam);
-    // This thread blocks until the answer: the owner may as well run here.
-    if (lending) (void)lending->LendCallersCpu();
     Driver().Wake(owner);
     reg.sendDone.notify_all();  // the owner may itself be blocked in a send
     std::unique_lock<std::mutex> lock(reg.lock);
@@ -114,7 +108,6 @@ LRESULT SendCore(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, std::fun
             lock.lock();
             continue;
         }
-        IdleWait idle;  // the owner may lend this thread its CPU for the answer
         reg.sendDone.wait(lock);
     }
     return sm->result;
@@ -126,10 +119,7 @@ ThreadQueue& MyQueueLocked() {
     thread_local ThreadExit exitGuard;
     (void)exitGuard;
     auto& slot = Reg().queues[CurrentThread()];
-    if (!slot) {
-        slot = std::make_shared<ThreadQueue>();
-        slot->lending = CpuLending::Mine();
-    }
+    if (!slot) slot = std::make_shared<ThreadQueue>();
     return *slot;
 }
 
@@ -164,8 +154,6 @@ int ProcessSentMessages() {
         // For the bench: how long the hand-off from the sending thread took.
         platform::stage::Stamp(platform::stage::Mark::SentTaken, sm->message);
         LRESULT r = sm->call ? sm->call() : CallWindow(sm->hwnd, sm->message, sm->wParam, sm->lParam);
-        // The sender wakes to the answer: on this CPU, which this thread is about to leave idle.
-        if (sm->sender) (void)sm->sender->LendCallersCpu();
         {
             std::lock_guard<std::mutex> lock(reg.lock);
             sm->result = r;

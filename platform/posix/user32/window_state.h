@@ -21,7 +21,6 @@
 #include <vector>
 
 #include "platform/api.h"
-#include "platform/posix/user32/cpu_lending.h"
 
 namespace user32 {
 
@@ -72,13 +71,11 @@ struct SentMessage {
     WPARAM wParam = 0;
     LPARAM lParam = 0;
     std::function<LRESULT()> call;  // instead of the window procedure, when set
-    std::shared_ptr<CpuLending> sender;  // the sending thread's, lent the answering thread's CPU
     LRESULT result = 0;
     bool done = false;
 };
 
 struct ThreadQueue {
-    std::shared_ptr<CpuLending> lending;  // the owner's, for the threads that send to it
     std::deque<MSG> posted;
     std::deque<std::shared_ptr<SentMessage>> sent;
     bool quit = false;

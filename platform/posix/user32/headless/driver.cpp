@@ -12,9 +12,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
-#include <optional>
 
-#include "platform/posix/user32/cpu_lending.h"
 #include "platform/posix/user32/headless/harness.h"
 #include "platform/posix/user32/window_driver.h"
 #include "platform/posix/user32/window_state.h"
@@ -51,8 +49,6 @@ public:
 
     void WaitForEvents(DWORD timeoutMs) override {
         DWORD me = GetCurrentThreadId();
-        std::optional<user32::IdleWait> idle;
-        if (timeoutMs != 0) idle.emplace();
         std::unique_lock<std::mutex> lock(mutex_);
         bool& woken = wakeFlags_[me];
         if (!woken && timeoutMs != 0) {
@@ -68,7 +64,6 @@ public:
     // Waits in real time for a wake, whichever clock runs (RunUntil's wait for other threads).
     void WaitRealTime(DWORD ms) {
         DWORD me = GetCurrentThreadId();
-        user32::IdleWait idle;
         std::unique_lock<std::mutex> lock(mutex_);
         bool& woken = wakeFlags_[me];
         cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return woken; });
