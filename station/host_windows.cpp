@@ -667,7 +667,9 @@ bool WriteStdout(const std::string& bytes) {
 }
 
 // The receive path's watcher still spins a processor per run here.
-unsigned DefaultJobs() { return std::max(1u, std::thread::hardware_concurrency()); }
+// The receive watcher waits for bytes instead of spinning: a run waits on its
+// terminal, not on a processor.
+unsigned DefaultJobs() { return 0; }
 
 double ProcessCpuSeconds() {
   FILETIME created, exited, kernel, user;
