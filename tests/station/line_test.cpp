@@ -114,6 +114,14 @@ TEST_F(StationE2ETest, ASecondSigintStopsWaitingKillsWhatIsLeftAndRecordsItAsKil
   ASSERT_TRUE(WaitForLine("progress: ttyACM1", 5s));
   const auto runs = ChildrenOf(station_->pid());
   ASSERT_EQ(runs.size(), 1u);
+  // The log and the journal stay the station's: a run inherits neither.
+  std::error_code ec;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(runs[0]) + "/fd", ec)) {
+    std::error_code linkError;
+    const std::string target = std::filesystem::read_symlink(fd.path(), linkError).string();
+    EXPECT_EQ(target.find(log_), std::string::npos) << "the run holds " << target;
+  }
+  EXPECT_FALSE(ec) << ec.message();
   ASSERT_EQ(::kill(runs[0], SIGSTOP), 0);  // a run that cannot answer its SIGTERM
   station_->Signal(SIGINT);
   std::this_thread::sleep_for(1s);
