@@ -21,6 +21,7 @@
 
 #include "tests/fakes/umockdev.h"
 #include "tests/station/fixture.h"
+#include "tests/station/web/raw_client.h"
 
 namespace station::testing {
 namespace {
@@ -37,66 +38,7 @@ constexpr const char* kSlotMap = "1-1 A1\n1-2 A2\n1-3 B1\n1-4 B2\n";
 constexpr const char* kHostile = "<img src=x onerror=\"window.__pwned=1;document.title='PWNED'\">";
 constexpr const char* kToken = "line7-0123456789abcdef";
 
-// A port nobody listens on now (bound and let go; the station binds it next).
-unsigned FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof a;
-  unsigned port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size) == 0)
-    port = ntohs(a.sin_port);
-  ::close(fd);
-  return port;
-}
 
-// A raw TCP connection to the station, for requests no polite client sends
-// and for clients that stop. Every wait is bounded.
-class Raw {
- public:
-  explicit Raw(unsigned port, int receiveBuffer = 0) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    // A small window makes a client that stops reading fill up quickly.
-    if (receiveBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  }
-  ~Raw() { ::close(fd_); }
-  Raw(const Raw&) = delete;
-  Raw& operator=(const Raw&) = delete;
-  bool connected() const { return connected_; }
-  // False once the station has closed or reset the connection.
-  bool Send(const std::string& text) {
-    return ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT) == static_cast<ssize_t>(text.size());
-  }
-  // What arrives until the station closes, or the limit.
-  std::string ReadUntilClosed(std::chrono::milliseconds limit, bool* closed) {
-    std::string out;
-    *closed = false;
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
-      char buf[4096];
-      const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-      if (n <= 0) {
-        *closed = true;
-        break;
-      }
-      out.append(buf, static_cast<std::size_t>(n));
-    }
-    return out;
-  }
-
- private:
-  int fd_ = -1;
-  bool connected_ = false;
-};
 
 // One request on a fresh connection; the whole answer.
 std::string Ask(unsigned port, const std::string& request) {

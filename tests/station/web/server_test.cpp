@@ -20,9 +20,12 @@
 
 #include "station/board.h"
 #include "station/web/server.h"
+#include "tests/station/web/raw_client.h"
 
 namespace station::web {
 namespace {
+
+using station::testing::Raw;
 
 using Clock = std::chrono::steady_clock;
 using Json = nlohmann::ordered_json;
@@ -30,51 +33,6 @@ using std::chrono::milliseconds;
 
 constexpr const char* kToken = "0123456789abcdef-secret";
 
-// A raw TCP connection to the server, for what a well-behaved client
-// would never send. Every wait is bounded.
-class Raw {
- public:
-  explicit Raw(unsigned port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  }
-  ~Raw() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Raw(const Raw&) = delete;
-  Raw& operator=(const Raw&) = delete;
-  bool connected() const { return connected_; }
-  // False once the server has closed or reset the connection.
-  bool Send(const std::string& text) {
-    return ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT) == static_cast<ssize_t>(text.size());
-  }
-  // Everything until the server closes, or the limit.
-  std::string ReadUntilClosed(milliseconds limit, bool* closed) {
-    std::string out;
-    *closed = false;
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
-      char buf[4096];
-      const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-      if (n <= 0) {
-        *closed = true;
-        break;
-      }
-      out.append(buf, static_cast<std::size_t>(n));
-    }
-    return out;
-  }
-
- private:
-  int fd_ = -1;
-  bool connected_ = false;
-};
 
 StationState FourSlots() {
   StationState s;
