@@ -22,6 +22,12 @@ namespace station {
 
 // How a child ended: its exit code, or the signal that ended it.
 using ChildEnd = tools::process::ExitStatus;
+inline ChildEnd EndOf(int code, int signal) {
+  ChildEnd end;
+  end.code = code;
+  end.signal = signal;
+  return end;
+}
 
 // One line a child wrote: stdout carries its events, stderr its causes.
 struct ChildLine {

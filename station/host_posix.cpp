@@ -62,7 +62,7 @@ class PosixChild : public RunChild {
     const auto& status = child_->exit_status();
     if (!status || !child_->ended(tools::process::Stream::Out) || !child_->ended(tools::process::Stream::Err))
       return std::nullopt;
-    return ChildEnd{status->code, status->signal};
+    return EndOf(status->code, status->signal);
   }
 
   void Stop() override {

@@ -169,9 +169,9 @@ class WindowsChild : public RunChild {
       if (streams_->reading > 0 && now - *exitSeen_ < kPipeEndWaitMs) return std::nullopt;
     }
     DWORD code = 0;
-    if (!GetExitCodeProcess(process_.h, &code)) return ChildEnd{-1, 0};
-    if (killed_ && code == kKilledCode) return ChildEnd{-1, 9};
-    return ChildEnd{static_cast<int>(code), 0};
+    if (!GetExitCodeProcess(process_.h, &code)) return EndOf(-1, 0);
+    if (killed_ && code == kKilledCode) return EndOf(-1, 9);
+    return EndOf(static_cast<int>(code), 0);
   }
 
   void Stop() override {

@@ -353,8 +353,11 @@ TEST_F(StationE2ETest, UnitsPluggedAndPulledAtRandomForAMinuteAreEachFlashedAtMo
     std::istringstream in(line);
     std::string tag, port;
     in >> tag >> port;
-    if (tag == "start:") EXPECT_EQ(++running[port], 1) << "two runs at once on " << port;
-    if (tag == "end:") --running[port];
+    if (tag == "start:") {
+      EXPECT_EQ(++running[port], 1) << "two runs at once on " << port;
+    } else if (tag == "end:") {
+      --running[port];
+    }
   }
   // Every unit at most one line, and every success had every payload intact.
   const auto log = LogLines();

@@ -31,7 +31,7 @@ struct FakeState {
   void Err(const std::string& text) { lines.push_back({true, text}); }
   void Ends(const std::string& word, int code) {
     Out("result: " + word);
-    end = ChildEnd{code, 0};
+    end = EndOf(code, 0);
   }
 };
 
@@ -52,7 +52,7 @@ class FakeChild : public RunChild {
   void Stop() override { ++state_->stops; }
   void Kill() override {
     ++state_->kills;
-    if (state_->diesOnKill) state_->end = ChildEnd{-1, 9};
+    if (state_->diesOnKill) state_->end = EndOf(-1, 9);
   }
   void Abandon() override { state_->abandoned = true; }
 
