@@ -178,7 +178,8 @@ std::optional<int> OpenRecords(const Options& options, Records* records) {
 
 // What the page and the API show: the rows and the totals.
 StationState Snapshot(const Options& options, const PrivateScript& script, const Scheduler& scheduler,
-                      const Summary& summary, const Records& records, Clock::time_point since, Clock::time_point now) {
+                      const std::vector<TerminalRow>& rows, const Summary& summary, const Records& records,
+                      Clock::time_point since, Clock::time_point now) {
   StationState state;
   static const std::string host = HostName();
   state.host = host;
@@ -192,7 +193,7 @@ StationState Snapshot(const Options& options, const PrivateScript& script, const
   state.running = static_cast<unsigned>(scheduler.running());
   state.waiting = static_cast<unsigned>(scheduler.waiting());
   state.logWritable = !records.log || records.log->writable();
-  for (const TerminalRow& row : scheduler.Rows(now)) {
+  for (const TerminalRow& row : rows) {
     SlotState slot;
     slot.key = row.key;
     slot.label = row.label;
@@ -358,13 +359,18 @@ int main(int argc, char** argv) {
                      std::chrono::duration<double>(e.record.end - e.record.start).count());
       }
     }
-    if (server) board.Publish(Snapshot(options, *script, scheduler, summary, records, since, now));
-    if (!hangup) screen->Refresh(scheduler.Rows(now), summary.Text(now), false);
+    // The rows once a pass, for the table and the page alike.
+    if (!hangup || server) {
+      const auto rows = scheduler.Rows(now);
+      if (!hangup) screen->Refresh(rows, summary.Text(now), false);
+      if (server) board.Publish(Snapshot(options, *script, scheduler, rows, summary, records, since, now));
+    }
     const bool done = stopping || hangup || (options.count && summary.runs() >= *options.count);
     if (scheduler.running() == 0 && done) break;
   }
   const auto now = Clock::now();
-  screen->Summary(scheduler.Rows(now), summary.Text(now));
+  const auto rows = scheduler.Rows(now);
+  screen->Summary(rows, summary.Text(now));
   out.Drain(kStdoutDrain);
   int code = stopping ? summary.ExitCode(true) : hangup ? kExitHangup : summary.ExitCode(false);
   if (records.log && !records.log->writable()) {
@@ -377,7 +383,7 @@ int main(int argc, char** argv) {
   }
   if (records.log && !records.log->writable()) code = kExitFailed;
   if (server) {
-    board.Publish(Snapshot(options, *script, scheduler, summary, records, since, Clock::now()));
+    board.Publish(Snapshot(options, *script, scheduler, rows, summary, records, since, now));
     board.Close();
     server->Stop();
   }

@@ -89,7 +89,6 @@ void Scheduler::Arrive(const Terminal& t, Clock::time_point now) {
   e->firstSeen = now;
   Socket& s = sockets_[e->socket];
   e->state = config_.slots && s.label.empty() ? State::NotASlot : State::Settling;
-  s.occupied = true;
   s.port = t.port;
   s.serial = t.serial;
   entries_.push_back(std::move(e));
@@ -100,7 +99,6 @@ void Scheduler::Forget(const std::string& port) {
   for (auto it = entries_.begin(); it != entries_.end(); ++it) {
     if ((*it)->terminal.port != port) continue;
     Socket& s = sockets_[(*it)->socket];
-    s.occupied = false;
     s.port.clear();
     s.serial.clear();
     entries_.erase(it);
@@ -334,7 +332,6 @@ void Scheduler::Finish(Entry& e, const std::optional<ChildEnd>& end, Clock::time
     --started_;
     --e.attempts;
     e.state = State::Settling;
-    e.settleRetry = true;
     events_.push_back(MakeEvent(RunEvent::Kind::Note, run.unit, run.slot, run.attempt,
                                 r.port + ": the port does not open yet" +
                                     (r.cause.empty() ? "" : " (" + r.cause + ")") + "; trying again once it does"));

@@ -152,7 +152,6 @@ class Scheduler {
     bool present = true;
     std::optional<Terminal> replugged;  // a new unit that came to the port while the run went on
     unsigned attempts = 0;              // attempts started for this unit
-    bool settleRetry = false;           // its open failed while the port was settling: tried again
     Run run;
     bool hasRun = false;
   };
@@ -162,7 +161,6 @@ class Scheduler {
     unsigned lastAttempt = 0, successes = 0, failures = 0;
     std::int64_t pos = 0, max = 0;
     std::chrono::milliseconds lastDuration{0};
-    bool occupied = false;
   };
 
   Entry* Find(const std::string& port);
