@@ -168,6 +168,9 @@ def check_page(a, check):
         browser.page("Page.navigate", {"url": a.url + "/"})
         browser.wait_for("document.getElementById('link') && document.getElementById('link').textContent === 'live'",
                          "the event stream")
+        # The stream opens before its first message, the whole state, is
+        # drawn: the tiles are there once that message has been rendered.
+        browser.wait_for(f"{TILES}.length === {len(SLOTS)}", "the first state drawn")
         check(browser.js(f"{TILES}.map(t => t.dataset.key).join()") == ",".join(SLOTS),
               "the slot map's four tiles, empty, in its order")
         check(browser.js(f"{TILES}.every(t => t.querySelector('.serial').textContent === '')"),
