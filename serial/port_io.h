@@ -51,6 +51,12 @@ public:
     // Clears the port's error condition as ClearCommError does.
     bool Wait(HANDLE port, DWORD& queued);
 
+    // True once this wait has given up on the port's events and polls with
+    // pauses instead (Windows: a driver that refuses or never signals
+    // WaitCommEvent). Always false on Linux, where the wait is a poll of
+    // the descriptor itself.
+    bool Polls() const;
+
     struct State;
 
 private:

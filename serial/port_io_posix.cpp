@@ -29,6 +29,8 @@ BOOL WritePort(HANDLE port, const BYTE* data, DWORD length, DWORD* written) {
 InputWait::InputWait() : state_(std::make_unique<State>()) {}
 InputWait::~InputWait() = default;
 
+bool InputWait::Polls() const { return false; }
+
 bool InputWait::Wait(HANDLE port, DWORD& queued) {
     DWORD errors = 0;
     COMSTAT stat{};

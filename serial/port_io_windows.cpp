@@ -16,9 +16,11 @@
 // end it at once with an error) or never signal EV_RXCHAR (the wait then
 // runs to its bound with the bytes long queued) get a bounded poll instead,
 // never a bare spin: passes that only yield for a few milliseconds after
-// bytes came (a run's next reply follows its payload closely), then a 1 ms
-// sleep per pass, and 10 ms once the line has been quiet for a while (a
-// pause, an idle port). The trace says so.
+// bytes came or a write went (a run's next reply follows its payload
+// closely), then a 1 ms sleep per pass, and 10 ms once the line has been
+// quiet for a while (a pause, an idle port). The trace says so.
+#include <algorithm>
+#include <atomic>
 #include <memory>
 
 #include "common/trace.h"
@@ -37,8 +39,8 @@ constexpr DWORD kDriverGraceMs = 500;
 constexpr DWORD kUnknownTimeoutsMs = 5000;
 // How long a cancelled operation may take to complete.
 constexpr DWORD kCancelWaitMs = 1000;
-// In the fallback poll, counted from the last bytes seen: yield only, then
-// sleep 1 ms per pass, then kQuietSleepMs.
+// In the fallback poll, counted from the last bytes seen or written: yield
+// only, then sleep 1 ms per pass, then kQuietSleepMs.
 constexpr DWORD kYieldMs = 5;
 constexpr DWORD kBriskMs = 200;
 constexpr DWORD kQuietSleepMs = 10;
@@ -79,17 +81,30 @@ struct Completion {
     bool cancelled = false;       // cancelled here at its bound
 };
 
+// How a pending operation is ended at its bound.
+enum class Ending {
+    // A read or write: cancelled.
+    Cancel,
+    // A WaitCommEvent: setting the mask again completes a pending wait at
+    // once. Cancelling it would do on Windows, but Wine finds no serial wait
+    // to cancel, and a wait it leaves pending refuses every later one.
+    Remask,
+};
+
 // Completes an operation issued on port: pending, it is waited for up to
-// boundMs (INFINITE: as long as the driver takes) and cancelled after that.
-Completion Complete(HANDLE port, std::unique_ptr<Op>& slot, bool pending, DWORD boundMs) {
+// boundMs (INFINITE: as long as the driver takes) and ended after that.
+Completion Complete(HANDLE port, std::unique_ptr<Op>& slot, bool pending, DWORD boundMs,
+                    Ending ending = Ending::Cancel) {
     Completion c;
     Op& op = *slot;
     if (pending && WaitForSingleObject(op.event, boundMs) != WAIT_OBJECT_0) {
         c.cancelled = true;
-        // Cancels this thread's operations on the handle: only this one.
-        // Its failure (the handle has just been closed) leaves the wait
-        // below to decide.
-        (void)CancelIo(port);
+        // Either call's failure (the handle has just been closed, which
+        // ends the operation too) leaves the wait below to decide.
+        if (ending == Ending::Remask)
+            (void)SetCommMask(port, EV_RXCHAR);
+        else
+            (void)CancelIo(port);  // this thread's operations on the handle: only this one
         if (WaitForSingleObject(op.event, kCancelWaitMs) != WAIT_OBJECT_0) {
             DebugTrace(L"port: an operation did not end within %lu ms of its cancel; its buffer is left to the driver\r\n",
                        static_cast<unsigned long>(kCancelWaitMs));
@@ -124,6 +139,12 @@ bool IsTimeout(DWORD error) { return error == ERROR_SEM_TIMEOUT || error == WAIT
 // each thread has its own block.
 thread_local std::unique_ptr<Op> t_op;
 
+// GetTickCount when a write last completed, for the fallback poll: the
+// terminal answers a payload within milliseconds, so the poll is brisk
+// right after one. One for the process: a process runs one port, and a
+// second port's writes would only make this poll brisker for a moment.
+std::atomic<DWORD> g_lastWrite{0};
+
 BOOL Transfer(HANDLE port, BYTE* read, const BYTE* write, DWORD length, DWORD* moved) {
     if (moved != nullptr) *moved = 0;
     const DWORD bound = OperationBound(port, length, write != nullptr);
@@ -133,6 +154,7 @@ BOOL Transfer(HANDLE port, BYTE* read, const BYTE* write, DWORD length, DWORD* m
                                        : ReadFile(port, read, length, nullptr, &op->ov);
     if (!done && GetLastError() != ERROR_IO_PENDING) return FALSE;  // the last error is the call's
     const Completion c = Complete(port, t_op, !done, bound);
+    if (write != nullptr) g_lastWrite.store(GetTickCount());
     if (moved != nullptr) *moved = c.count;
     if (c.error == ERROR_SUCCESS || IsTimeout(c.error)) return TRUE;
     // Cancelled here at its bound: the driver's own timeout did not come,
@@ -205,7 +227,7 @@ bool PollWithPauses(HANDLE port, DWORD& queued, DWORD& lastBytes) {
             return true;
         }
         if (now - start >= kWaitBoundMs) return true;
-        const DWORD quiet = now - lastBytes;
+        const DWORD quiet = std::min(now - lastBytes, now - g_lastWrite.load());
         if (quiet < kYieldMs) {
             (void)SwitchToThread();  // whether another thread ran changes nothing here
         } else {
@@ -215,6 +237,8 @@ bool PollWithPauses(HANDLE port, DWORD& queued, DWORD& lastBytes) {
 }
 
 }  // namespace
+
+bool InputWait::Polls() const { return state_->fallback; }
 
 bool InputWait::Wait(HANDLE port, DWORD& queued) {
     State& s = *state_;
@@ -240,7 +264,7 @@ bool InputWait::Wait(HANDLE port, DWORD& queued) {
     // wait only on an empty queue.
     bool alive = Queued(port, queued);
     const bool wait = alive && queued == 0;
-    const Completion c = Complete(port, s.op, !done, wait ? kWaitBoundMs : 0);
+    const Completion c = Complete(port, s.op, !done, wait ? kWaitBoundMs : 0, Ending::Remask);
     if (wait) alive = Queued(port, queued);
     if (!alive) return Failed();
     if (wait && !c.cancelled && queued == 0) {

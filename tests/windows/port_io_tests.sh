@@ -2,13 +2,17 @@
 # Runs windows_port_io_tests.exe under Wine on a Wine COM port whose
 # simulated terminal answers the open and then stalls (reads nothing).
 #
-#   port_io_tests.sh WINE_RUN PREFIX TEST_EXE SIM SCRIPT_TOOL WORK_DIR
+#   port_io_tests.sh WINE_RUN PREFIX TEST_EXE SIM SCRIPT_TOOL WORK_DIR [events]
+#
+# With "events" the port answers modem-status queries as a USB terminal's
+# port does (modem_status_preload.c), so the waits run on WaitCommEvent, and
+# the test fails if they fell back to polling.
 set -uo pipefail
-if [ $# -ne 6 ]; then
-  echo "usage: $0 WINE_RUN PREFIX TEST_EXE SIM SCRIPT_TOOL WORK_DIR" >&2
+if [ $# -ne 6 ] && { [ $# -ne 7 ] || [ "$7" != events ]; }; then
+  echo "usage: $0 WINE_RUN PREFIX TEST_EXE SIM SCRIPT_TOOL WORK_DIR [events]" >&2
   exit 2
 fi
-wine_run="$1" prefix="$2" test_exe="$3" sim="$4" script_tool="$5" work="$6"
+wine_run="$1" prefix="$2" test_exe="$3" sim="$4" script_tool="$5" work="$6" events="${7:-}"
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -42,6 +46,11 @@ done
 [ -n "$pty" ] || fail "the simulator did not start"
 ln -s "$pty" "$link"
 
+if [ -n "$events" ]; then
+  . "$(dirname "$0")/modem_status.sh"
+  modem_status_preload "$work"
+  export VANTREL_TEST_EXPECT_EVENTS=1
+fi
 VANTREL_TEST_PORT=COM7 timeout 100 "$wine_run" "$prefix" "$test_exe"
 status=$?
 rm -f "$link"
