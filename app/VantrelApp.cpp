@@ -4,7 +4,7 @@
 #include "app/VantrelDlg.h"
 
 BEGIN_MESSAGE_MAP(CVantrelApp, CWinApp)
-    ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
+ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
 END_MESSAGE_MAP()
 
 CVantrelApp::CVantrelApp() = default;

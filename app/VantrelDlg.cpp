@@ -6,17 +6,17 @@
 #include "device/monitor.h"
 
 BEGIN_MESSAGE_MAP(CVantrelDlg, CDialog)
-    ON_WM_SYSCOMMAND()
-    ON_WM_PAINT()
-    ON_WM_QUERYDRAGICON()
-    ON_MESSAGE(WM_DEVICECHANGE, &CVantrelDlg::OnDeviceChange)
-    ON_MESSAGE(WM_DEVARRIVAL, &CVantrelDlg::OnDevArrival)
-    ON_MESSAGE(WM_DEVREMOVED, &CVantrelDlg::OnDevRemoved)
-    ON_MESSAGE(WM_DEBUGREAD, &CVantrelDlg::OnDebugRead)
-    ON_BN_CLICKED(IDC_BTN_LOADER, &CVantrelDlg::OnBtnLoader)
-    ON_BN_CLICKED(IDC_BTN_QUIT, &CVantrelDlg::OnBtnQuit)
-    ON_CBN_DROPDOWN(IDC_PORT, &CVantrelDlg::OnDropdownPort)
-    ON_WM_TIMER()
+ON_WM_SYSCOMMAND()
+ON_WM_PAINT()
+ON_WM_QUERYDRAGICON()
+ON_MESSAGE(WM_DEVICECHANGE, &CVantrelDlg::OnDeviceChange)
+ON_MESSAGE(WM_DEVARRIVAL, &CVantrelDlg::OnDevArrival)
+ON_MESSAGE(WM_DEVREMOVED, &CVantrelDlg::OnDevRemoved)
+ON_MESSAGE(WM_DEBUGREAD, &CVantrelDlg::OnDebugRead)
+ON_BN_CLICKED(IDC_BTN_LOADER, &CVantrelDlg::OnBtnLoader)
+ON_BN_CLICKED(IDC_BTN_QUIT, &CVantrelDlg::OnBtnQuit)
+ON_CBN_DROPDOWN(IDC_PORT, &CVantrelDlg::OnDropdownPort)
+ON_WM_TIMER()
 END_MESSAGE_MAP()
 
 CVantrelDlg::CVantrelDlg() : CDialog(IDD_MAIN_DIALOG, nullptr) {

@@ -33,11 +33,11 @@ std::vector<std::pair<pid_t, std::uint64_t>> ThreadCpuNs(pid_t pid);
 std::optional<std::uint64_t> CpuTicksFromStat(const std::string& stat_line);
 
 struct Machine {
-  unsigned cpus = 0;
-  std::string cpu_model;
-  std::string date;  // local time, "YYYY-MM-DD HH:MM"
-  std::string kernel;
-  std::string load;  // /proc/loadavg's first three fields
+    unsigned cpus = 0;
+    std::string cpu_model;
+    std::string date;  // local time, "YYYY-MM-DD HH:MM"
+    std::string kernel;
+    std::string load;  // /proc/loadavg's first three fields
 };
 Machine DescribeMachine();
 

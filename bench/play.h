@@ -23,50 +23,50 @@ namespace vantrel::bench {
 // A directory of our own for the scripts and logs, removed at the end
 // unless kept.
 class WorkDir {
- public:
-  explicit WorkDir(bool keep);
-  ~WorkDir();
-  WorkDir(const WorkDir&) = delete;
-  WorkDir& operator=(const WorkDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
+public:
+    explicit WorkDir(bool keep);
+    ~WorkDir();
+    WorkDir(const WorkDir&) = delete;
+    WorkDir& operator=(const WorkDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
 
- private:
-  std::filesystem::path path_;
-  bool keep_;
+private:
+    std::filesystem::path path_;
+    bool keep_;
 };
 
 // A host program: both take "--port PATH" and read upgrader.asc from their
 // working directory.
 struct Host {
-  std::string name;     // for messages: "vantrel-cli", "reference"
-  std::string program;  // its path
-  // How it is asked for its stage stamps: none, VANTREL_STAGE_TRACE in its
-  // environment (vantrel-cli), or a --stages FILE argument (the reference).
-  enum class Stages { None, Environment, Argument } stages = Stages::None;
+    std::string name;     // for messages: "vantrel-cli", "reference"
+    std::string program;  // its path
+    // How it is asked for its stage stamps: none, VANTREL_STAGE_TRACE in its
+    // environment (vantrel-cli), or a --stages FILE argument (the reference).
+    enum class Stages { None, Environment, Argument } stages = Stages::None;
 };
 
 struct Played {
-  double wall_s = 0;  // the host from start to exit
-  double cpu_s = 0;   // the host's user + system time
-  std::uint64_t payload_bytes = 0;
-  std::vector<tools::sim::RecordTiming> timing;
-  std::vector<StageStamp> stages;  // empty unless the host was traced
+    double wall_s = 0;  // the host from start to exit
+    double cpu_s = 0;   // the host's user + system time
+    std::uint64_t payload_bytes = 0;
+    std::vector<tools::sim::RecordTiming> timing;
+    std::vector<StageStamp> stages;  // empty unless the host was traced
 };
 
 // Writes the script built from `description` (the script tool's text form)
 // into `dir` and plays it. Throws std::runtime_error when the host fails,
 // hangs past `limit`, or the simulator saw a wrong byte.
-Played Play(const std::string& sim, const Host& host, const std::filesystem::path& dir,
-            const std::string& description, std::chrono::seconds limit);
+Played Play(const std::string& sim, const Host& host, const std::filesystem::path& dir, const std::string& description,
+            std::chrono::seconds limit);
 
 struct IdleCpu {
-  double seconds = 0;
-  double tick_ms = 0;  // from utime + stime, in clock ticks
-  std::optional<double> sched_ms;  // from the threads' schedstat, finer
-  std::vector<double> thread_ms;    // schedstat per thread, in start order
+    double seconds = 0;
+    double tick_ms = 0;              // from utime + stime, in clock ticks
+    std::optional<double> sched_ms;  // from the threads' schedstat, finer
+    std::vector<double> thread_ms;   // schedstat per thread, in start order
 
-  // Share of one core in percent, from the finer figure where there is one.
-  double percent() const { return (sched_ms ? *sched_ms : tick_ms) / 10.0 / seconds; }
+    // Share of one core in percent, from the finer figure where there is one.
+    double percent() const { return (sched_ms ? *sched_ms : tick_ms) / 10.0 / seconds; }
 };
 
 // Plays "open, delay, close" with vantrel-cli (whose "status: ready loader!"

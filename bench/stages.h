@@ -27,9 +27,9 @@
 namespace vantrel::bench {
 
 struct StageStamp {
-  std::string name;  // "seen", "taken", "read", "read_done", "write", "write_done"
-  std::int64_t ns = 0;
-  std::uint32_t count = 0;
+    std::string name;  // "seen", "taken", "read", "read_done", "write", "write_done"
+    std::int64_t ns = 0;
+    std::uint32_t count = 0;
 };
 
 // Throws std::runtime_error naming the line that cannot be read.
@@ -42,8 +42,8 @@ extern const char* const kStageNames[kStageCount];
 
 // One turnaround in nanoseconds per stage (kStageNames order).
 struct StageSplit {
-  std::int64_t ns[kStageCount] = {};
-  std::int64_t total = 0;  // the turnaround: the sum of the first six
+    std::int64_t ns[kStageCount] = {};
+    std::int64_t total = 0;  // the turnaround: the sum of the first six
 };
 
 // Splits every turnaround of the timing file (tools::sim::Turnarounds'

@@ -21,10 +21,8 @@ namespace cli {
 void WatchControls(std::function<void(HWND, UINT)> observer) { headless::SetWindowObserver(std::move(observer)); }
 
 void AnswerMessageBoxes(std::function<int(const std::wstring&, UINT)> answer) {
-    headless::SetMessageBoxResponder(
-        [answer = std::move(answer)](HWND, const std::wstring& text, const std::wstring&, UINT type) {
-            return answer(text, type);
-        });
+    headless::SetMessageBoxResponder([answer = std::move(answer)](HWND, const std::wstring& text, const std::wstring&,
+                                                                  UINT type) { return answer(text, type); });
 }
 
 void TraceToStderr() {
@@ -57,7 +55,8 @@ bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 
 int TerminalColumns() {
     winsize size{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
     return 80;
 }
 
@@ -72,21 +71,23 @@ OpenCheck CheckPortOpens(const std::wstring& port) {
     }
     const int error = errno;
     switch (error) {
-    case EACCES:
-    case EPERM:
-        return {false, "permission denied: add the user to the group dialout (sudo usermod -aG dialout $USER, then "
-                       "log in again) or install the udev rules 70-vantrel-terminals.rules (the vantrel package "
-                       "installs them; from the sources: packaging/linux/)"};
-    case ENOENT:
-        return {false, "no device node " + path + ": the port is listed by the kernel but udev made no node for it"};
-    case EBUSY:
-        return {false, "in use: another program holds it in exclusive mode"};
-    case ENXIO:
-    case ENODEV:
-    case EIO:
-        return {false, std::string(std::strerror(error)) + ": the device went away or has no driver bound"};
-    default:
-        return {false, std::strerror(error)};
+        case EACCES:
+        case EPERM:
+            return {false,
+                    "permission denied: add the user to the group dialout (sudo usermod -aG dialout $USER, then "
+                    "log in again) or install the udev rules 70-vantrel-terminals.rules (the vantrel package "
+                    "installs them; from the sources: packaging/linux/)"};
+        case ENOENT:
+            return {false,
+                    "no device node " + path + ": the port is listed by the kernel but udev made no node for it"};
+        case EBUSY:
+            return {false, "in use: another program holds it in exclusive mode"};
+        case ENXIO:
+        case ENODEV:
+        case EIO:
+            return {false, std::string(std::strerror(error)) + ": the device went away or has no driver bound"};
+        default:
+            return {false, std::strerror(error)};
     }
 }
 

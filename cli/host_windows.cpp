@@ -39,9 +39,11 @@ const bool g_commonControlsReady = [] {
 // ---------------------------------------------------------------- text
 
 std::string Encode(UINT codePage, const wchar_t* text, int length) {
-    if (length == 0) return {};
+    if (length == 0)
+        return {};
     const int bytes = WideCharToMultiByte(codePage, 0, text, length, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) return {};
+    if (bytes <= 0)
+        return {};
     std::string out(static_cast<size_t>(bytes), '\0');
     WideCharToMultiByte(codePage, 0, text, length, out.data(), bytes, nullptr, nullptr);
     return out;
@@ -54,7 +56,8 @@ UINT OutputCodePage() {
         DWORD mode = 0;
         if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) {
             const UINT cp = GetConsoleOutputCP();
-            if (cp != 0) return cp;
+            if (cp != 0)
+                return cp;
         }
         return static_cast<UINT>(CP_UTF8);
     }();
@@ -70,7 +73,8 @@ std::map<HWND, WNDPROC> g_originalProcs;
 
 LRESULT CALLBACK WatchedControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     const auto found = g_originalProcs.find(hwnd);
-    if (found == g_originalProcs.end()) return DefWindowProcW(hwnd, message, wParam, lParam);
+    if (found == g_originalProcs.end())
+        return DefWindowProcW(hwnd, message, wParam, lParam);
     const WNDPROC original = found->second;
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
@@ -87,10 +91,11 @@ LRESULT CALLBACK WatchedControlProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
 }
 
 BOOL CALLBACK SubclassChild(HWND child, LPARAM) {
-    if (g_originalProcs.count(child) != 0) return TRUE;
-    const LONG_PTR original =
-        SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WatchedControlProc));
-    if (original != 0) g_originalProcs[child] = reinterpret_cast<WNDPROC>(original);
+    if (g_originalProcs.count(child) != 0)
+        return TRUE;
+    const LONG_PTR original = SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WatchedControlProc));
+    if (original != 0)
+        g_originalProcs[child] = reinterpret_cast<WNDPROC>(original);
     return TRUE;
 }
 
@@ -108,7 +113,8 @@ MessageBoxWFn g_systemMessageBox = nullptr;
 std::function<int(const std::wstring&, UINT)> g_answer;
 
 int WINAPI AnsweredMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
-    if (g_answer) return g_answer(text ? text : L"", type);
+    if (g_answer)
+        return g_answer(text ? text : L"", type);
     return g_systemMessageBox ? g_systemMessageBox(owner, text, caption, type) : 0;
 }
 
@@ -120,7 +126,8 @@ int WINAPI AnsweredMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT ty
 std::mutex g_traceLock;
 
 void WriteTrace(const std::string& bytes) {
-    if (bytes.empty()) return;
+    if (bytes.empty())
+        return;
     std::lock_guard<std::mutex> lock(g_traceLock);
     const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
     size_t at = 0;
@@ -133,16 +140,19 @@ void WriteTrace(const std::string& bytes) {
 }
 
 void WINAPI TraceWide(LPCWSTR text) {
-    if (text == nullptr) return;
+    if (text == nullptr)
+        return;
     WriteTrace(Encode(CP_UTF8, text, lstrlenW(text)));
 }
 
 // The tool's 8-bit trace lines are in code page 936, whatever the system's
 // own 8-bit code page is.
 void WINAPI TraceNarrow(LPCSTR text) {
-    if (text == nullptr) return;
+    if (text == nullptr)
+        return;
     const int length = lstrlenA(text);
-    if (length == 0) return;
+    if (length == 0)
+        return;
     const int chars = MultiByteToWideChar(936, 0, text, length, nullptr, 0);
     if (chars <= 0) {
         WriteTrace(std::string(text, static_cast<size_t>(length)));
@@ -168,7 +178,8 @@ static_assert(std::is_same_v<decltype(&TraceNarrow), decltype(&OutputDebugString
 // Replaces an import once; a second replacement would take our own function
 // for the system's.
 bool ReplaceOnce(const char* dll, const char* function, void* replacement, void** system) {
-    if (*system != nullptr) return true;
+    if (*system != nullptr)
+        return true;
     *system = ReplaceImport(dll, function, replacement);
     if (*system == nullptr) {
         std::fprintf(stderr, "vantrel-cli: cannot take over %s from %s\n", function, dll);
@@ -183,22 +194,22 @@ void* g_systemTraceNarrow = nullptr;
 // Plain words to go with the system's text, for the codes a port open meets.
 const char* Advice(DWORD error) {
     switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-        return "no such port: check the port name, and that the terminal is plugged in";
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-        return "the port is in use: close the other program that has it open";
-    case ERROR_GEN_FAILURE:
-    case ERROR_BAD_COMMAND:
-    case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_BAD_UNIT:
-        return "the device does not answer: unplug the terminal and plug it in again";
-    case ERROR_INVALID_PARAMETER:
-        return "the port refused its settings: check the line speed";
-    default:
-        return nullptr;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+            return "no such port: check the port name, and that the terminal is plugged in";
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            return "the port is in use: close the other program that has it open";
+        case ERROR_GEN_FAILURE:
+        case ERROR_BAD_COMMAND:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_BAD_UNIT:
+            return "the device does not answer: unplug the terminal and plug it in again";
+        case ERROR_INVALID_PARAMETER:
+            return "the port refused its settings: check the line speed";
+        default:
+            return nullptr;
     }
 }
 
@@ -206,7 +217,8 @@ const char* Advice(DWORD error) {
 
 void WatchControls(std::function<void(HWND control, UINT message)> observer) {
     g_observer = std::move(observer);
-    if (g_observer) EnumThreadWindows(GetCurrentThreadId(), &WatchTopLevel, 0);
+    if (g_observer)
+        EnumThreadWindows(GetCurrentThreadId(), &WatchTopLevel, 0);
 }
 
 void AnswerMessageBoxes(std::function<int(const std::wstring& text, UINT type)> answer) {
@@ -223,7 +235,8 @@ void TraceToStderr() {
 
 void ClickButton(HWND button) {
     // What a mouse click on the button ends in; a disabled button takes none.
-    if (!IsWindowEnabled(button)) return;
+    if (!IsWindowEnabled(button))
+        return;
     SendMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
                  reinterpret_cast<LPARAM>(button));
 }
@@ -240,11 +253,14 @@ bool RunFor(const std::function<bool()>& done, DWORD ms) {
             }
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
-            if (done()) return true;
+            if (done())
+                return true;
         }
-        if (done()) return true;
+        if (done())
+            return true;
         const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) return false;
+        if (now >= deadline)
+            return false;
         // Wakes for posted and sent messages and for due timers.
         MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
@@ -252,18 +268,21 @@ bool RunFor(const std::function<bool()>& done, DWORD ms) {
 
 std::string PortErrorCause(DWORD error) {
     wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-        reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
     std::wstring system;
-    if (length > 0 && buffer != nullptr) system.assign(buffer, length);
-    if (buffer != nullptr) LocalFree(buffer);
-    while (!system.empty() && (system.back() == L'\n' || system.back() == L'\r' || system.back() == L' ' ||
-                               system.back() == L'.'))
+    if (length > 0 && buffer != nullptr)
+        system.assign(buffer, length);
+    if (buffer != nullptr)
+        LocalFree(buffer);
+    while (!system.empty() &&
+           (system.back() == L'\n' || system.back() == L'\r' || system.back() == L' ' || system.back() == L'.'))
         system.pop_back();
-    std::string cause = system.empty() ? "error " + std::to_string(error)
-                                       : Utf8(system) + " (error " + std::to_string(error) + ")";
-    if (const char* advice = Advice(error)) cause += std::string("; ") + advice;
+    std::string cause =
+        system.empty() ? "error " + std::to_string(error) : Utf8(system) + " (error " + std::to_string(error) + ")";
+    if (const char* advice = Advice(error))
+        cause += std::string("; ") + advice;
     return cause;
 }
 
@@ -308,7 +327,8 @@ bool StdoutIsTerminal() {
     // (Windows 10 and later); an older one gets the event lines.
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;
-    if (!GetConsoleMode(out, &mode)) return false;
+    if (!GetConsoleMode(out, &mode))
+        return false;
     return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
 }
 
@@ -327,19 +347,22 @@ OpenCheck CheckPortOpens(const std::wstring& port) {
         return {true, ""};
     }
     const DWORD error = GetLastError();
-    if (error == ERROR_ACCESS_DENIED) return {false, "in use: Windows lets one program at a time open a port"};
+    if (error == ERROR_ACCESS_DENIED)
+        return {false, "in use: Windows lets one program at a time open a port"};
     return {false, PortErrorCause(error)};
 }
 
 std::wstring Wide(const char* utf8) {
-    if (utf8 == nullptr || *utf8 == '\0') return {};
+    if (utf8 == nullptr || *utf8 == '\0')
+        return {};
     // The C runtime hands main() its arguments in the system's 8-bit code
     // page, which is UTF-8 only where the system is set so: text that is not
     // valid UTF-8 is read in that code page.
     for (const UINT codePage : {static_cast<UINT>(CP_UTF8), static_cast<UINT>(CP_ACP)}) {
         const DWORD flags = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
         const int chars = MultiByteToWideChar(codePage, flags, utf8, -1, nullptr, 0);
-        if (chars <= 0) continue;
+        if (chars <= 0)
+            continue;
         std::wstring out(static_cast<size_t>(chars), L'\0');
         MultiByteToWideChar(codePage, flags, utf8, -1, out.data(), chars);
         out.resize(static_cast<size_t>(chars) - 1);  // the terminator

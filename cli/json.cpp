@@ -15,9 +15,7 @@ class Json : public Events {
 public:
     Json(std::FILE* out, WallNow now) : out_(out), now_(std::move(now)) {}
 
-    void Text(const char* tag, const std::wstring& text) override {
-        Emit(tag, ",\"text\":" + JsonString(text));
-    }
+    void Text(const char* tag, const std::wstring& text) override { Emit(tag, ",\"text\":" + JsonString(text)); }
     void Progress(long long position, long long total) override {
         Emit("progress", ",\"position\":" + std::to_string(position) + ",\"total\":" + std::to_string(total));
     }
@@ -27,8 +25,8 @@ public:
 
 private:
     void Emit(const char* event, const std::string& fields) {
-        const std::string line = "{\"time\":\"" + text::IsoUtc(now_()) + "\",\"event\":" + JsonString(std::string(event)) +
-                                 fields + "}\n";
+        const std::string line =
+            "{\"time\":\"" + text::IsoUtc(now_()) + "\",\"event\":" + JsonString(std::string(event)) + fields + "}\n";
         std::fwrite(line.data(), 1, line.size(), out_);
         std::fflush(out_);
     }

@@ -26,7 +26,8 @@ void ListPorts(CVantrelDlg& dlg, Events& events) {
 void ListPortsVerbose(std::FILE* out, bool json, const std::function<OpenCheck(const std::wstring&)>& check,
                       const std::function<std::string(const std::wstring&)>& toUtf8) {
     const std::vector<PresentPort> ports = ListPresentPorts();
-    if (ports.empty() && !json) std::fprintf(out, "no serial port is present\n");
+    if (ports.empty() && !json)
+        std::fprintf(out, "no serial port is present\n");
     for (const PresentPort& port : ports) {
         const RowVerdict verdict = ExplainRows(port);
         OpenCheck opens;
@@ -36,23 +37,26 @@ void ListPortsVerbose(std::FILE* out, bool json, const std::function<OpenCheck(c
             opens = check(port.name);
         if (json) {
             std::string ids;
-            for (const std::wstring& id : port.hardwareIds) ids += (ids.empty() ? "" : ",") + JsonString(id);
-            std::string line = "{\"time\":\"" + text::IsoUtc(std::chrono::system_clock::now()) +
-                               "\",\"event\":\"port-check\",\"name\":" + JsonString(port.name) + ",\"hardware_ids\":[" +
-                               ids + "],\"friendly_name\":" +
-                               (port.hasFriendlyName ? JsonString(port.friendlyName) : std::string("null")) +
-                               ",\"opens\":" + (opens.opens ? "true" : "false") +
-                               ",\"open_cause\":" + (opens.opens ? "null" : JsonString(opens.cause)) +
-                               ",\"row\":" + (verdict.row >= 0 ? std::to_string(verdict.row) : "null") +
-                               ",\"table\":" + JsonString(verdict.why) + "}\n";
+            for (const std::wstring& id : port.hardwareIds)
+                ids += (ids.empty() ? "" : ",") + JsonString(id);
+            std::string line =
+                "{\"time\":\"" + text::IsoUtc(std::chrono::system_clock::now()) +
+                "\",\"event\":\"port-check\",\"name\":" + JsonString(port.name) + ",\"hardware_ids\":[" + ids +
+                "],\"friendly_name\":" + (port.hasFriendlyName ? JsonString(port.friendlyName) : std::string("null")) +
+                ",\"opens\":" + (opens.opens ? "true" : "false") +
+                ",\"open_cause\":" + (opens.opens ? "null" : JsonString(opens.cause)) +
+                ",\"row\":" + (verdict.row >= 0 ? std::to_string(verdict.row) : "null") +
+                ",\"table\":" + JsonString(verdict.why) + "}\n";
             std::fputs(line.c_str(), out);
             continue;
         }
         const auto shown = [&](const std::wstring& text) { return toUtf8(Printable(text)); };
         std::fprintf(out, "port: %s\n", port.name.empty() ? "(none in its friendly name)" : shown(port.name).c_str());
-        if (port.hardwareIds.empty()) std::fprintf(out, "  hardware ID: (none)\n");
+        if (port.hardwareIds.empty())
+            std::fprintf(out, "  hardware ID: (none)\n");
         for (size_t i = 0; i < port.hardwareIds.size(); ++i)
-            std::fprintf(out, "  %s %s\n", i == 0 ? "hardware ID:" : "       also:", shown(port.hardwareIds[i]).c_str());
+            std::fprintf(out, "  %s %s\n",
+                         i == 0 ? "hardware ID:" : "       also:", shown(port.hardwareIds[i]).c_str());
         std::fprintf(out, "  friendly name: %s\n", port.hasFriendlyName ? shown(port.friendlyName).c_str() : "(none)");
         std::fprintf(out, "  opens: %s\n", opens.opens ? "yes" : ("no: " + shown(Wide(opens.cause.c_str()))).c_str());
         std::fprintf(out, "  device table: %s\n", shown(verdict.why).c_str());

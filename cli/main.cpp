@@ -46,19 +46,31 @@ struct ResultWord {
 
 ResultWord Describe(RunOutcome outcome) {
     switch (outcome) {
-    case RunOutcome::Success: return {"success", 0};
-    case RunOutcome::NoScript: return {"no-script", 3};
-    case RunOutcome::PortOpenFailed: return {"port-open-failed", 4};
-    case RunOutcome::WaitTimeout: return {"wait-timeout", 5};
-    case RunOutcome::ReplyTimeout: return {"reply-timeout", 6};
-    case RunOutcome::Format1Refused: return {"format1-refused", 7};
-    case RunOutcome::Format2Refused: return {"format2-refused", 8};
-    case RunOutcome::BadCommand: return {"bad-command", 9};
-    case RunOutcome::MalformedScript: return {"malformed-script", 9};
-    case RunOutcome::WriteFailed: return {"write-failed", 10};
-    case RunOutcome::Stopped: return {"interrupted", kExitInterrupted};
-    case RunOutcome::None:
-    case RunOutcome::Running: break;
+        case RunOutcome::Success:
+            return {"success", 0};
+        case RunOutcome::NoScript:
+            return {"no-script", 3};
+        case RunOutcome::PortOpenFailed:
+            return {"port-open-failed", 4};
+        case RunOutcome::WaitTimeout:
+            return {"wait-timeout", 5};
+        case RunOutcome::ReplyTimeout:
+            return {"reply-timeout", 6};
+        case RunOutcome::Format1Refused:
+            return {"format1-refused", 7};
+        case RunOutcome::Format2Refused:
+            return {"format2-refused", 8};
+        case RunOutcome::BadCommand:
+            return {"bad-command", 9};
+        case RunOutcome::MalformedScript:
+            return {"malformed-script", 9};
+        case RunOutcome::WriteFailed:
+            return {"write-failed", 10};
+        case RunOutcome::Stopped:
+            return {"interrupted", kExitInterrupted};
+        case RunOutcome::None:
+        case RunOutcome::Running:
+            break;
     }
     return {"interrupted", kExitInterrupted};
 }
@@ -84,15 +96,18 @@ public:
             dlg_.m_ProgressStatus.GetWindowText(text);
             events_.Text("status", std::wstring(text));
         } else if (control == dlg_.m_Progress.m_hWnd) {
-            if (message == PBM_SETRANGE32) rangeSeen_ = true;
+            if (message == PBM_SETRANGE32)
+                rangeSeen_ = true;
             // The position is reset before the run's range is set: wait for the range.
-            if (message == PBM_SETPOS && rangeSeen_) Progress(false);
+            if (message == PBM_SETPOS && rangeSeen_)
+                Progress(false);
         }
     }
 
     // The final position, unless it was the last one printed.
     void Finish() {
-        if (rangeSeen_) Progress(true);
+        if (rangeSeen_)
+            Progress(true);
     }
 
 private:
@@ -100,8 +115,10 @@ private:
         int low = 0, high = 0;
         dlg_.m_Progress.GetRange(low, high);
         const int pos = dlg_.m_Progress.GetPos();
-        const int percent = high > low ? static_cast<int>((static_cast<long long>(pos - low) * 100) / (high - low)) : 100;
-        if (final ? pos == lastPos_ : percent == lastPercent_) return;
+        const int percent =
+            high > low ? static_cast<int>((static_cast<long long>(pos - low) * 100) / (high - low)) : 100;
+        if (final ? pos == lastPos_ : percent == lastPercent_)
+            return;
         lastPercent_ = percent;
         lastPos_ = pos;
         events_.Progress(pos, high);
@@ -143,8 +160,10 @@ void ExplainPortFailure(const Options& options) {
         std::fprintf(stderr, "vantrel-cli: cannot open %s: %s\n", shown.c_str(), cli::LastPortErrorCause().c_str());
     } else {
         CloseHandle(h);
-        std::fprintf(stderr, "vantrel-cli: cannot open %s: it failed during the run and opens now; check the cable and the line speed\n",
-                     shown.c_str());
+        std::fprintf(
+            stderr,
+            "vantrel-cli: cannot open %s: it failed during the run and opens now; check the cable and the line speed\n",
+            shown.c_str());
     }
 }
 
@@ -153,7 +172,8 @@ void ExplainScriptFailure(RunOutcome outcome) {
     if (outcome == RunOutcome::NoScript) {
         std::FILE* f = std::fopen("upgrader.asc", "rb");
         if (f == nullptr) {
-            std::fprintf(stderr, "vantrel-cli: cannot read upgrader.asc in the current directory: %s\n", std::strerror(errno));
+            std::fprintf(stderr, "vantrel-cli: cannot read upgrader.asc in the current directory: %s\n",
+                         std::strerror(errno));
         } else {
             // A readable file of a script's size was refused for another
             // reason: held by another program, changed while it was read, or
@@ -161,21 +181,27 @@ void ExplainScriptFailure(RunOutcome outcome) {
             const bool headerFits = std::fseek(f, 0, SEEK_END) == 0 && std::ftell(f) >= kScriptHeaderBytes;
             std::fclose(f);
             if (headerFits)
-                std::fprintf(stderr, "vantrel-cli: upgrader.asc could not be loaded: another program held or changed it while it was read, or the load failed\n");
+                std::fprintf(stderr,
+                             "vantrel-cli: upgrader.asc could not be loaded: another program held or changed it while "
+                             "it was read, or the load failed\n");
             else
-                std::fprintf(stderr, "vantrel-cli: upgrader.asc is not an upgrade script: it is empty or shorter than a script header\n");
+                std::fprintf(stderr,
+                             "vantrel-cli: upgrader.asc is not an upgrade script: it is empty or shorter than a script "
+                             "header\n");
         }
     } else if (outcome == RunOutcome::MalformedScript || outcome == RunOutcome::BadCommand) {
-        std::fprintf(stderr, "vantrel-cli: upgrader.asc is not a script the terminal can take: %s (--trace shows the record)\n",
+        std::fprintf(stderr,
+                     "vantrel-cli: upgrader.asc is not a script the terminal can take: %s (--trace shows the record)\n",
                      outcome == RunOutcome::BadCommand ? "a record has an unknown command" : "a record is damaged");
     }
 }
 
 std::unique_ptr<cli::Events> MakeEvents(const Options& options) {
-    if (options.json) return cli::JsonEvents(stdout, [] { return std::chrono::system_clock::now(); });
+    if (options.json)
+        return cli::JsonEvents(stdout, [] { return std::chrono::system_clock::now(); });
     if (cli::StdoutIsTerminal())
-        return cli::TerminalEvents(stdout, cli::TerminalColumns(), [] { return std::chrono::steady_clock::now(); },
-                                   cli::Utf8);
+        return cli::TerminalEvents(
+            stdout, cli::TerminalColumns(), [] { return std::chrono::steady_clock::now(); }, cli::Utf8);
     return cli::LineEvents(stdout, cli::Utf8);
 }
 
@@ -185,8 +211,10 @@ class CliApp : public CWinApp {};
 
 int main(int argc, char** argv) {
     Options options;
-    if (const std::optional<int> done = cli::ReadOptions(argc, argv, options)) return *done;
-    if (options.trace) cli::TraceToStderr();
+    if (const std::optional<int> done = cli::ReadOptions(argc, argv, options))
+        return *done;
+    if (options.trace)
+        cli::TraceToStderr();
 
     CliApp app;
     CVantrelDlg dlg;
@@ -200,7 +228,8 @@ int main(int argc, char** argv) {
     const std::unique_ptr<cli::Events> events = MakeEvents(options);
     if (options.list) {
         cli::ListPorts(dlg, *events);
-        if (options.verbose) cli::ListPortsVerbose(stdout, options.json, cli::CheckPortOpens, cli::Utf8);
+        if (options.verbose)
+            cli::ListPortsVerbose(stdout, options.json, cli::CheckPortOpens, cli::Utf8);
     } else if (options.baudGiven && !SelectBaud(dlg, options.baud)) {
         exitCode = usage::UsageError(cli::CliProgram(),
                                      "--baud: no line speed '" + cli::Utf8(options.baud) + "' (3686400 or 115200)");
@@ -213,7 +242,8 @@ int main(int argc, char** argv) {
         });
         cli::CatchStopSignals(OnSignal);
 
-        if (options.portGiven) dlg.m_Port.SetWindowText(options.port.c_str());
+        if (options.portGiven)
+            dlg.m_Port.SetWindowText(options.port.c_str());
         watcher.StartRun();
         cli::ClickButton(dlg.m_BtnLoader.m_hWnd);
         // A run always ends by itself (every record arms a timeout); a signal
@@ -229,7 +259,8 @@ int main(int argc, char** argv) {
         watcher.Finish();
         const RunOutcome outcome = g_interrupted ? RunOutcome::Stopped : LastRunOutcome();
         events->MakeWay();
-        if (outcome == RunOutcome::PortOpenFailed) ExplainPortFailure(options);
+        if (outcome == RunOutcome::PortOpenFailed)
+            ExplainPortFailure(options);
         ExplainScriptFailure(outcome);
         const ResultWord result = Describe(outcome);
         events->Result(result.word, result.exitCode);
@@ -244,7 +275,8 @@ int main(int argc, char** argv) {
     // failure even after a successful run: whoever reads it got nothing.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         std::fprintf(stderr, "vantrel-cli: cannot write to stdout: %s\n", std::strerror(errno));
-        if (exitCode == 0) exitCode = kExitNoOutput;
+        if (exitCode == 0)
+            exitCode = kExitNoOutput;
     }
     std::fflush(nullptr);
     // A worker may still be between its last pass and its end: leave without

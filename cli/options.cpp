@@ -52,7 +52,8 @@ const usage::Program& CliProgram() {
              "upgrader.asc in the current directory: the upgrade script.\n\n"
              "/usr/lib/udev/rules.d/70-vantrel-terminals.rules: lets the logged-in user open the terminals and "
              "keeps ModemManager away from them. Without it, the user needs the group dialout."},
-            {"environment", "VANTREL_TRACE=1 writes the trace to stderr, VANTREL_TRACE=/path/file appends it to a file."},
+            {"environment",
+             "VANTREL_TRACE=1 writes the trace to stderr, VANTREL_TRACE=/path/file appends it to a file."},
         },
     };
     return program;
@@ -61,7 +62,8 @@ const usage::Program& CliProgram() {
 std::optional<int> ReadOptions(int argc, char** argv, Options& o) {
     const usage::Program& program = CliProgram();
     const usage::Scan scan = usage::ScanArguments(program, argc, argv);
-    if (scan.action != usage::Action::kRun) return usage::Finish(program, scan);
+    if (scan.action != usage::Action::kRun)
+        return usage::Finish(program, scan);
     for (const usage::Arg& a : scan.args) {
         if (a.name == "--port") {
             o.portGiven = true;
@@ -79,7 +81,8 @@ std::optional<int> ReadOptions(int argc, char** argv, Options& o) {
             o.json = true;
         }
     }
-    if (o.verbose && !o.list) return usage::UsageError(program, "--verbose goes with --list");
+    if (o.verbose && !o.list)
+        return usage::UsageError(program, "--verbose goes with --list");
     return std::nullopt;
 }
 

@@ -63,7 +63,8 @@ std::wstring Fit(const std::wstring& text, int cells) {
     int used = 0;
     for (wchar_t c : text) {
         const int w = Cells(c);
-        if (used + w > cells) break;
+        if (used + w > cells)
+            break;
         out += c;
         used += w;
     }
@@ -74,12 +75,14 @@ std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin()
 
 std::string Grouped(long long n) {
     std::string digits = std::to_string(n < 0 ? -n : n);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<size_t>(at), ",");
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(static_cast<size_t>(at), ",");
     return n < 0 ? "-" + digits : digits;
 }
 
 std::string Duration(double seconds) {
-    if (seconds < 0) return "--:--";
+    if (seconds < 0)
+        return "--:--";
     const long long s = static_cast<long long>(seconds + 0.5);
     char text[32];
     if (s >= 3600)
@@ -92,7 +95,10 @@ std::string Duration(double seconds) {
 class Terminal : public Events {
 public:
     Terminal(std::FILE* out, int columns, SteadyNow now, std::function<std::string(const std::wstring&)> toUtf8)
-        : out_(out), columns_(std::max(columns, 20)), now_(std::move(now)), toUtf8_(std::move(toUtf8)),
+        : out_(out),
+          columns_(std::max(columns, 20)),
+          now_(std::move(now)),
+          toUtf8_(std::move(toUtf8)),
           start_(now_()) {}
 
     void Text(const char* tag, const std::wstring& text) override {
@@ -104,7 +110,8 @@ public:
         }
         MakeWay();
         Write(Widen(tag) + L": " + Printable(text) + L"\n");
-        if (drawing_) Draw(true);
+        if (drawing_)
+            Draw(true);
     }
 
     void Progress(long long position, long long total) override {
@@ -127,18 +134,22 @@ public:
         // A change held back by the redraw limit is drawn now; otherwise
         // the clock is brought up to date once a second.
         const auto since = now_() - lastDraw_;
-        if (drawing_ && ((pending_ && since >= kRedrawEvery) || since >= kClockEvery)) Draw(true);
+        if (drawing_ && ((pending_ && since >= kRedrawEvery) || since >= kClockEvery))
+            Draw(true);
     }
 
     void MakeWay() override {
-        if (!onLine_) return;
+        if (!onLine_)
+            return;
         Write(L"\r\x1b[K");
         onLine_ = false;
     }
 
     void Result(const char* word, int exitCode) override {
-        if (drawing_) Draw(true);
-        if (onLine_) Write(L"\n");
+        if (drawing_)
+            Draw(true);
+        if (onLine_)
+            Write(L"\n");
         onLine_ = false;
         Write(L"result: " + Widen(word) + L", " + Widen(ResultInWords(word)) + L" (exit code " +
               std::to_wstring(exitCode) + L")\n");
@@ -157,8 +168,9 @@ private:
             const long long sent = position_ - firstPosition_;
             const double rate = sending >= 0.2 && sent > 0 ? static_cast<double>(sent) / sending : 0;
             const int percent = total_ > 0 ? static_cast<int>(position_ * 100 / total_) : 0;
-            const double left =
-                position_ >= total_ ? 0 : rate > 0 ? static_cast<double>(total_ - position_) / rate : -1;
+            const double left = position_ >= total_ ? 0
+                                : rate > 0          ? static_cast<double>(total_ - position_) / rate
+                                                    : -1;
             if (columns_ >= kColumnsForBar) {
                 const int filled = total_ > 0 ? static_cast<int>(position_ * kBarCells / total_) : 0;
                 line += "[" + std::string(static_cast<size_t>(filled), '#') +
@@ -178,7 +190,8 @@ private:
             line += Duration(elapsed) + " elapsed";
         }
         std::wstring wide = Widen(line);
-        if (!status_.empty()) wide += L"  " + status_;
+        if (!status_.empty())
+            wide += L"  " + status_;
         // The last column stays free: writing there makes some terminals wrap.
         return Fit(wide, columns_ - 1);
     }
@@ -248,7 +261,8 @@ std::string ResultInWords(const std::string& word) {
         {"interrupted", "stopped before the end"},
     };
     for (const auto& w : kWords)
-        if (word == w.word) return w.words;
+        if (word == w.word)
+            return w.words;
     return word;
 }
 

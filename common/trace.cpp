@@ -18,7 +18,8 @@ void FormatTraceText(wchar_t (&out)[kTraceChars], const wchar_t* format, va_list
         va_copy(copy, args);
         const int n = std::vswprintf(wide.data(), wide.size(), format, copy);
         va_end(copy);
-        if (n >= 0 && static_cast<size_t>(n) < wide.size()) break;
+        if (n >= 0 && static_cast<size_t>(n) < wide.size())
+            break;
         if (wide.size() >= (1u << 20)) {  // a format that cannot be formatted at all
             wide[0] = L'\0';
             break;
@@ -26,7 +27,8 @@ void FormatTraceText(wchar_t (&out)[kTraceChars], const wchar_t* format, va_list
         wide.resize(wide.size() * 4);
     }
     size_t i = 0;
-    for (; i < kTraceChars - 1 && wide[i] != L'\0'; ++i) out[i] = wide[i];
+    for (; i < kTraceChars - 1 && wide[i] != L'\0'; ++i)
+        out[i] = wide[i];
     out[i] = L'\0';
 }
 

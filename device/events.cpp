@@ -23,17 +23,17 @@ LRESULT CVantrelDlg::OnDeviceChange(WPARAM wParam, LPARAM lParam) {
     const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
     const bool isInterface = header != nullptr && header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE;
     switch (eventType) {
-    case DBT_DEVICEARRIVAL:
-        if (isInterface)
-            PostMessage(WM_DEVARRIVAL, 0, 0);
-        break;
-    case DBT_DEVICEREMOVECOMPLETE:
-        if (isInterface)
-            PostMessage(WM_DEVREMOVED, 0, 0);
-        break;
-    default:
-        DebugTrace(L"unknown event: %02XH\r\n", eventType);
-        break;
+        case DBT_DEVICEARRIVAL:
+            if (isInterface)
+                PostMessage(WM_DEVARRIVAL, 0, 0);
+            break;
+        case DBT_DEVICEREMOVECOMPLETE:
+            if (isInterface)
+                PostMessage(WM_DEVREMOVED, 0, 0);
+            break;
+        default:
+            DebugTrace(L"unknown event: %02XH\r\n", eventType);
+            break;
     }
     return TRUE;
 }
@@ -56,6 +56,4 @@ LRESULT CVantrelDlg::OnDevRemoved(WPARAM /*wParam*/, LPARAM /*lParam*/) {
     return 1;
 }
 
-void CVantrelDlg::OnDropdownPort() {
-    RefreshPortList();
-}
+void CVantrelDlg::OnDropdownPort() { RefreshPortList(); }

@@ -35,15 +35,18 @@ std::wstring Interface(const wchar_t* mi) { return std::wstring(mi).substr(3); }
 // The VID_xxxx&PID_xxxx part of an ID, for naming the device in a sentence.
 std::wstring Identity(const std::wstring& id) {
     const size_t vid = id.find(L"VID_");
-    if (vid == std::wstring::npos) return id;
+    if (vid == std::wstring::npos)
+        return id;
     const size_t pid = id.find(L"PID_", vid);
-    if (pid == std::wstring::npos) return id.substr(vid, 8);
+    if (pid == std::wstring::npos)
+        return id.substr(vid, 8);
     return id.substr(vid, 8) + L"&" + id.substr(pid, 8);
 }
 
 std::wstring Upper(std::wstring s) {
     for (wchar_t& c : s)
-        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+        if (c >= L'a' && c <= L'z')
+            c = static_cast<wchar_t>(c - L'a' + L'A');
     return s;
 }
 
@@ -67,7 +70,8 @@ std::vector<PresentPort> ListPresentPorts() {
             port.friendlyName = reinterpret_cast<const wchar_t*>(friendly.get());
             const wchar_t* name = nullptr;
             size_t length = 0;
-            if (PortNameOf(port.friendlyName.c_str(), &name, &length)) port.name.assign(name, length);
+            if (PortNameOf(port.friendlyName.c_str(), &name, &length))
+                port.name.assign(name, length);
         }
         ports.push_back(std::move(port));
     }
@@ -75,14 +79,18 @@ std::vector<PresentPort> ListPresentPorts() {
 }
 
 RowVerdict ExplainRows(const PresentPort& port) {
-    if (port.hardwareIds.empty()) return {-1, L"no hardware ID: no row can match"};
+    if (port.hardwareIds.empty())
+        return {-1, L"no hardware ID: no row can match"};
     const std::wstring& id = port.hardwareIds.front();
     for (int r = 0; r < kDeviceIdRows; ++r) {
-        if (!MatchesRow(id.c_str(), g_DeviceIdTable[r])) continue;
+        if (!MatchesRow(id.c_str(), g_DeviceIdTable[r]))
+            continue;
         const std::wstring row = L"row " + std::to_wstring(r);
-        if (!port.hasFriendlyName) return {r, L"matches " + row + L", but it has no friendly name to take the port name from"};
+        if (!port.hasFriendlyName)
+            return {r, L"matches " + row + L", but it has no friendly name to take the port name from"};
         if (port.name.empty())
-            return {r, L"matches " + row + L", but its friendly name has no \"" PLATFORM_PORT_NAME_OPENER L"...)\" port name"};
+            return {r, L"matches " + row +
+                           L", but its friendly name has no \"" PLATFORM_PORT_NAME_OPENER L"...)\" port name"};
         if (port.name.size() > kMaxPortNameChars)
             return {r, L"matches " + row + L", but its port name is longer than " + std::to_wstring(kMaxPortNameChars) +
                            L" characters"};
@@ -91,22 +99,26 @@ RowVerdict ExplainRows(const PresentPort& port) {
     // No row matches: the nearest miss explains best.
     for (int r = 0; r < kDeviceIdRows; ++r) {
         const DeviceIdEntry& row = g_DeviceIdTable[r];
-        if (!Contains(id, row.vid) || !Contains(id, row.pid)) continue;
+        if (!Contains(id, row.vid) || !Contains(id, row.pid))
+            continue;
         // Only a row with an interface can fail here.
-        std::wstring why = Identity(id) + L" without " + row.mi + L": row " + std::to_wstring(r) + L" needs interface " +
-                           Interface(row.mi);
+        std::wstring why = Identity(id) + L" without " + row.mi + L": row " + std::to_wstring(r) +
+                           L" needs interface " + Interface(row.mi);
         if (!Contains(id, L"MI_"))
-            why += L"; the ID has no MI_ at all: a device of class 02 (communications) is not split into interfaces, so "
-                   L"Windows gives it no MI_";
+            why +=
+                L"; the ID has no MI_ at all: a device of class 02 (communications) is not split into interfaces, so "
+                L"Windows gives it no MI_";
         return {-1, why};
     }
     for (int r = 0; r < kDeviceIdRows; ++r) {
         const DeviceIdEntry& row = g_DeviceIdTable[r];
         const std::wstring upper = Upper(id);
         if (upper.find(row.vid) != std::wstring::npos && upper.find(row.pid) != std::wstring::npos)
-            return {-1, Identity(id) + L" is row " + std::to_wstring(r) + L"'s device written in other letters: the IDs "
-                                                         L"are compared case-sensitively, in capitals"};
+            return {-1, Identity(id) + L" is row " + std::to_wstring(r) +
+                            L"'s device written in other letters: the IDs "
+                            L"are compared case-sensitively, in capitals"};
     }
-    if (!Contains(id, L"VID_")) return {-1, L"not a USB device: the table holds USB IDs only"};
+    if (!Contains(id, L"VID_"))
+        return {-1, L"not a USB device: the table holds USB IDs only"};
     return {-1, Identity(id) + L" is not in the device table"};
 }

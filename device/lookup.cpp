@@ -176,7 +176,8 @@ std::wstring UsbLocation(HDEVINFO set, SP_DEVINFO_DATA* device, const UsbDevice&
         return AsText(read.bytes);
     }
     ULONG length = 0;
-    CONFIGRET result = CM_Get_DevNode_Registry_PropertyW(usb.parent, CM_DRP_LOCATION_INFORMATION, nullptr, nullptr, &length, 0);
+    CONFIGRET result =
+        CM_Get_DevNode_Registry_PropertyW(usb.parent, CM_DRP_LOCATION_INFORMATION, nullptr, nullptr, &length, 0);
     if (result == CR_NO_SUCH_VALUE)
         return {};
     if (result != CR_BUFFER_SMALL) {
@@ -184,7 +185,8 @@ std::wstring UsbLocation(HDEVINFO set, SP_DEVINFO_DATA* device, const UsbDevice&
         return {};
     }
     auto buffer = PaddedBuffer(length);
-    result = CM_Get_DevNode_Registry_PropertyW(usb.parent, CM_DRP_LOCATION_INFORMATION, nullptr, buffer.get(), &length, 0);
+    result =
+        CM_Get_DevNode_Registry_PropertyW(usb.parent, CM_DRP_LOCATION_INFORMATION, nullptr, buffer.get(), &length, 0);
     if (result != CR_SUCCESS) {
         *whole = *whole && result == CR_NO_SUCH_VALUE;
         return {};

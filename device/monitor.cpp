@@ -48,7 +48,8 @@ bool AppInit() {
     if (st.g_ListenThread.load() == nullptr) {
         // A failed start leaves the reference null: presence at start is
         // still recorded below, later changes go unnoticed.
-        st.g_ListenThread.store(AfxBeginThread(MyThreadListenDeviceExist, nullptr, THREAD_PRIORITY_NORMAL, 0, 0, nullptr));
+        st.g_ListenThread.store(
+            AfxBeginThread(MyThreadListenDeviceExist, nullptr, THREAD_PRIORITY_NORMAL, 0, 0, nullptr));
     }
     RefreshPortList();
     MainDialog().m_Baud.SetCurSel(0);

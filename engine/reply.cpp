@@ -64,28 +64,30 @@ void ReportPortOpenFailed(const std::wstring& path) {
 void CheckReply() {
     UpgradeState& s = State();
     switch (s.g_LastCmd) {
-    case CMD_WAIT:
-    case CMD_SEND_F1: {
-        if (s.g_RxCount != kFormat1Bytes) return;
-        const BYTE status = s.g_RxBuffer[kFormat1StatusOffset];
-        if (status != 0) {
-            UpgradeFail(FAIL_FORMAT1_REPLY, status);
-            return;
+        case CMD_WAIT:
+        case CMD_SEND_F1: {
+            if (s.g_RxCount != kFormat1Bytes)
+                return;
+            const BYTE status = s.g_RxBuffer[kFormat1StatusOffset];
+            if (status != 0) {
+                UpgradeFail(FAIL_FORMAT1_REPLY, status);
+                return;
+            }
+            break;
         }
-        break;
-    }
-    case CMD_SEND_F2: {
-        if (s.g_RxCount != kFormat2Bytes) return;
-        const BYTE mark = s.g_RxBuffer[kFormat2MarkOffset];
-        if (mark != kFormat2Success) {
-            UpgradeFail(FAIL_FORMAT2_REPLY, mark);
-            return;
+        case CMD_SEND_F2: {
+            if (s.g_RxCount != kFormat2Bytes)
+                return;
+            const BYTE mark = s.g_RxBuffer[kFormat2MarkOffset];
+            if (mark != kFormat2Success) {
+                UpgradeFail(FAIL_FORMAT2_REPLY, mark);
+                return;
+            }
+            break;
         }
-        break;
-    }
-    default:
-        // No reply is expected now: the bytes stay and count toward the next one.
-        return;
+        default:
+            // No reply is expected now: the bytes stay and count toward the next one.
+            return;
     }
     StopUpgradeTimer();
     s.g_RxCount = 0;
@@ -94,32 +96,32 @@ void CheckReply() {
 
 void UpgradeFail(int kind, BYTE code) {
     switch (kind) {
-    case FAIL_WAIT_TIMEOUT:
-        EndFailedRun();
-        SetRunOutcome(RunOutcome::WaitTimeout);
-        return;
-    case FAIL_REPLY_TIMEOUT:
-        EndFailedRun();
-        SetRunOutcome(RunOutcome::ReplyTimeout);
-        return;
-    case FAIL_FORMAT1_REPLY:
-        EndFailedRun();
-        SetRunOutcome(RunOutcome::Format1Refused);
-        TraceReplyError(kFormat1Error, code);
-        return;
-    case FAIL_FORMAT2_REPLY:
-        EndFailedRun();
-        SetRunOutcome(RunOutcome::Format2Refused);
-        TraceReplyError(kFormat2Error, code);
-        return;
-    case FAIL_PORT_OPEN:
-        UpgradeFailPortOpen(State().g_DebugDevFileName);
-        return;
-    default:
-        // Only the five kinds are ever raised; an unknown one still ends the run.
-        EndFailedRun();
-        DebugTrace(L"UpgradeFail: unknown kind %d\r\n", kind);
-        return;
+        case FAIL_WAIT_TIMEOUT:
+            EndFailedRun();
+            SetRunOutcome(RunOutcome::WaitTimeout);
+            return;
+        case FAIL_REPLY_TIMEOUT:
+            EndFailedRun();
+            SetRunOutcome(RunOutcome::ReplyTimeout);
+            return;
+        case FAIL_FORMAT1_REPLY:
+            EndFailedRun();
+            SetRunOutcome(RunOutcome::Format1Refused);
+            TraceReplyError(kFormat1Error, code);
+            return;
+        case FAIL_FORMAT2_REPLY:
+            EndFailedRun();
+            SetRunOutcome(RunOutcome::Format2Refused);
+            TraceReplyError(kFormat2Error, code);
+            return;
+        case FAIL_PORT_OPEN:
+            UpgradeFailPortOpen(State().g_DebugDevFileName);
+            return;
+        default:
+            // Only the five kinds are ever raised; an unknown one still ends the run.
+            EndFailedRun();
+            DebugTrace(L"UpgradeFail: unknown kind %d\r\n", kind);
+            return;
     }
 }
 

@@ -88,7 +88,8 @@ std::wstring SystemCause(DWORD error) {
     const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
                                    static_cast<DWORD>(std::size(text)), nullptr);
     std::wstring cause = n > 0 ? std::wstring(text, n) : L"error " + std::to_wstring(error);
-    while (!cause.empty() && (cause.back() == L'\r' || cause.back() == L'\n' || cause.back() == L' ' || cause.back() == L'.'))
+    while (!cause.empty() &&
+           (cause.back() == L'\r' || cause.back() == L'\n' || cause.back() == L' ' || cause.back() == L'.'))
         cause.pop_back();
     return cause;
 }
@@ -100,7 +101,8 @@ std::wstring SystemCause(DWORD error) {
 bool WritePayload(long offset, const BYTE* payload, int length) {
     DWORD written = 0;
     const BOOL ok = PortWrite(payload, static_cast<DWORD>(length), &written);
-    if (ok && written == static_cast<DWORD>(length)) return true;
+    if (ok && written == static_cast<DWORD>(length))
+        return true;
     // Taken before the failure path's own calls overwrite the last error.
     const std::wstring cause = ok ? std::wstring(L"the write timed out") : SystemCause(GetLastError());
     DebugTrace(L"payload not written at offset %d (%d of %d bytes): %ls\r\n", static_cast<int>(offset),
@@ -110,7 +112,8 @@ bool WritePayload(long offset, const BYTE* payload, int length) {
 }
 
 void OpenPortRecord() {
-    if (State().g_FirstOpen && !ChoosePort()) return;
+    if (State().g_FirstOpen && !ChoosePort())
+        return;
     if (UpgradeOpenPort())
         ArmUpgradeTimer(kPortPauseSeconds, UPG_EVENT_NEXT);
     else
@@ -124,7 +127,8 @@ bool UpgradeInit(bool enter) {
     DebugTrace(L"UpgradeInit\r\n");
     SetUpgradeScriptName(L"upgrader.asc");
     if (enter) {
-        if (!LoadUpgradeScript()) return false;
+        if (!LoadUpgradeScript())
+            return false;
     } else {
         FreeUpgradeScript();
     }
@@ -157,55 +161,56 @@ void StopUpgradeTimer() { MainDialog().KillTimer(UPGRADE_TIMER_ID); }
 
 void RunUpgradeEvent(int event) {
     UpgradeState& s = State();
-    if (!s.g_Upgrading && event != UPG_EVENT_START) return;
+    if (!s.g_Upgrading && event != UPG_EVENT_START)
+        return;
 
     switch (event) {
-    case UPG_EVENT_START:
-        // Until the script is in memory the outcome is "no script": an
-        // exception from the loader (a file error, an exhausted heap) leaves
-        // this handler through the framework, and the run never started.
-        SetRunOutcome(RunOutcome::NoScript);
-        if (!UpgradeInit(true)) {
+        case UPG_EVENT_START:
+            // Until the script is in memory the outcome is "no script": an
+            // exception from the loader (a file error, an exhausted heap) leaves
+            // this handler through the framework, and the run never started.
+            SetRunOutcome(RunOutcome::NoScript);
+            if (!UpgradeInit(true)) {
+                UpgradeClosePort();
+                UpgradeInit(false);
+                SetProgressStatus(L"Open Obj failed!");
+                SetRunOutcome(RunOutcome::NoScript);
+                return;
+            }
+            SetRunOutcome(RunOutcome::Running);
+            // Bytes left from an earlier run would otherwise be judged as part of
+            // this run's first reply.
+            s.g_RxCount = 0;
+            s.g_FirstOpen = true;
+            StepScript();
+            return;
+        case UPG_EVENT_OPEN_PORT:
+            if (UpgradeOpenPort())
+                StepScript();
+            else
+                UpgradeFail(FAIL_PORT_OPEN, 0);
+            return;
+        case UPG_EVENT_REPLY:
+            CheckReply();
+            return;
+        case UPG_EVENT_WAIT_TIMEOUT:
+            UpgradeFail(FAIL_WAIT_TIMEOUT, 0);
+            return;
+        case UPG_EVENT_REPLY_TIMEOUT:
+            // A format-2 reply is optional: without one the run goes on.
+            if (s.g_LastCmd == CMD_SEND_F2)
+                StepScript();
+            else
+                UpgradeFail(FAIL_REPLY_TIMEOUT, 0);
+            return;
+        case UPG_EVENT_STOP:
             UpgradeClosePort();
             UpgradeInit(false);
-            SetProgressStatus(L"Open Obj failed!");
-            SetRunOutcome(RunOutcome::NoScript);
+            SetRunOutcome(RunOutcome::Stopped);
             return;
-        }
-        SetRunOutcome(RunOutcome::Running);
-        // Bytes left from an earlier run would otherwise be judged as part of
-        // this run's first reply.
-        s.g_RxCount = 0;
-        s.g_FirstOpen = true;
-        StepScript();
-        return;
-    case UPG_EVENT_OPEN_PORT:
-        if (UpgradeOpenPort())
+        default:  // UPG_EVENT_NEXT and every other value
             StepScript();
-        else
-            UpgradeFail(FAIL_PORT_OPEN, 0);
-        return;
-    case UPG_EVENT_REPLY:
-        CheckReply();
-        return;
-    case UPG_EVENT_WAIT_TIMEOUT:
-        UpgradeFail(FAIL_WAIT_TIMEOUT, 0);
-        return;
-    case UPG_EVENT_REPLY_TIMEOUT:
-        // A format-2 reply is optional: without one the run goes on.
-        if (s.g_LastCmd == CMD_SEND_F2)
-            StepScript();
-        else
-            UpgradeFail(FAIL_REPLY_TIMEOUT, 0);
-        return;
-    case UPG_EVENT_STOP:
-        UpgradeClosePort();
-        UpgradeInit(false);
-        SetRunOutcome(RunOutcome::Stopped);
-        return;
-    default:  // UPG_EVENT_NEXT and every other value
-        StepScript();
-        return;
+            return;
     }
 }
 
@@ -240,46 +245,48 @@ void StepScript() {
     s.g_LastCmd = command;
 
     switch (command) {
-    case CMD_WAIT:
-        // The terminal's format-1 reply advances the run (CheckReply).
-        SetProgressStatus(L"waiting ...!");
-        ArmUpgradeTimer(kTerminalWaitSeconds, UPG_EVENT_WAIT_TIMEOUT);
-        return;
-    case CMD_DELAY: {
-        if (length < 2) {
-            // The delay would otherwise be taken from the next record's bytes.
-            EndDamagedScript(offset);
+        case CMD_WAIT:
+            // The terminal's format-1 reply advances the run (CheckReply).
+            SetProgressStatus(L"waiting ...!");
+            ArmUpgradeTimer(kTerminalWaitSeconds, UPG_EVENT_WAIT_TIMEOUT);
+            return;
+        case CMD_DELAY: {
+            if (length < 2) {
+                // The delay would otherwise be taken from the next record's bytes.
+                EndDamagedScript(offset);
+                return;
+            }
+            SetProgressStatus(L"ready loader!");
+            const int seconds = payload[0] * 256 + payload[1];
+            ArmUpgradeTimer(seconds, UPG_EVENT_NEXT);
+            DebugTrace(L"%d秒后下载\r\n", seconds);
             return;
         }
-        SetProgressStatus(L"ready loader!");
-        const int seconds = payload[0] * 256 + payload[1];
-        ArmUpgradeTimer(seconds, UPG_EVENT_NEXT);
-        DebugTrace(L"%d秒后下载\r\n", seconds);
-        return;
-    }
-    case CMD_OPEN_PORT:
-        OpenPortRecord();
-        return;
-    case CMD_CLOSE_PORT:
-        UpgradeClosePort();
-        ArmUpgradeTimer(kPortPauseSeconds, UPG_EVENT_NEXT);
-        return;
-    case CMD_SEND_F1:
-        if (!WritePayload(offset, payload, length)) return;
-        ArmUpgradeTimer(kReplyWaitSeconds, UPG_EVENT_REPLY_TIMEOUT);
-        SetProgressStatus(L"loading ...");
-        return;
-    case CMD_SEND_F2:
-        // Written whole, a format-2 send that gets no reply still goes on
-        // when its timeout comes.
-        if (!WritePayload(offset, payload, length)) return;
-        ArmUpgradeTimer(kReplyWaitSeconds, UPG_EVENT_REPLY_TIMEOUT);
-        return;
-    default:
-        UpgradeClosePort();
-        UpgradeInit(false);
-        DebugTrace(L"instruction: %d\r\n", command);
-        SetRunOutcome(RunOutcome::BadCommand);
-        return;
+        case CMD_OPEN_PORT:
+            OpenPortRecord();
+            return;
+        case CMD_CLOSE_PORT:
+            UpgradeClosePort();
+            ArmUpgradeTimer(kPortPauseSeconds, UPG_EVENT_NEXT);
+            return;
+        case CMD_SEND_F1:
+            if (!WritePayload(offset, payload, length))
+                return;
+            ArmUpgradeTimer(kReplyWaitSeconds, UPG_EVENT_REPLY_TIMEOUT);
+            SetProgressStatus(L"loading ...");
+            return;
+        case CMD_SEND_F2:
+            // Written whole, a format-2 send that gets no reply still goes on
+            // when its timeout comes.
+            if (!WritePayload(offset, payload, length))
+                return;
+            ArmUpgradeTimer(kReplyWaitSeconds, UPG_EVENT_REPLY_TIMEOUT);
+            return;
+        default:
+            UpgradeClosePort();
+            UpgradeInit(false);
+            DebugTrace(L"instruction: %d\r\n", command);
+            SetRunOutcome(RunOutcome::BadCommand);
+            return;
     }
 }

@@ -38,12 +38,13 @@ struct FileIdentity {
 // changed.
 bool IdentifyFile(const CFile& file, FileIdentity& out) {
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file.m_hFile, &info)) return false;
+    if (!GetFileInformationByHandle(file.m_hFile, &info))
+        return false;
     out.volume = info.dwVolumeSerialNumber;
     out.index = (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     out.size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    out.written = (static_cast<ULONGLONG>(info.ftLastWriteTime.dwHighDateTime) << 32) |
-                  info.ftLastWriteTime.dwLowDateTime;
+    out.written =
+        (static_cast<ULONGLONG>(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
     return true;
 }
 
@@ -54,7 +55,8 @@ constexpr UINT kOpenFlags = CFile::modeRead | CFile::shareExclusive | CFile::typ
 // CFileException.
 ULONGLONG ScriptFileLength(FileIdentity& identity) {
     CFile file;
-    if (!file.Open(g_scriptName.c_str(), kOpenFlags)) return 0;
+    if (!file.Open(g_scriptName.c_str(), kOpenFlags))
+        return 0;
     const ULONGLONG length = file.GetLength();
     const bool known = IdentifyFile(file, identity);
     file.Close();
@@ -74,13 +76,14 @@ bool LoadUpgradeScript() {
     FileIdentity first;
     const ULONGLONG length = ScriptFileLength(first);
     // The record bytes are counted in 32 bits; a longer file cannot be played.
-    script.total = length > static_cast<ULONGLONG>(std::numeric_limits<int32_t>::max())
-                       ? 0
-                       : static_cast<int32_t>(length);
-    if (script.total == 0) return false;
+    script.total =
+        length > static_cast<ULONGLONG>(std::numeric_limits<int32_t>::max()) ? 0 : static_cast<int32_t>(length);
+    if (script.total == 0)
+        return false;
     // A file shorter than its header would leave a negative record count and
     // a cursor beyond the data; it is treated like an unreadable file.
-    if (script.total < kScriptHeaderBytes) return false;
+    if (script.total < kScriptHeaderBytes)
+        return false;
 
     const auto expected = static_cast<UINT>(script.total);
     std::unique_ptr<BYTE[]> buffer;
@@ -109,7 +112,8 @@ bool LoadUpgradeScript() {
         }
     }
     // Shrank, grew or was rewritten since the first open, or vanished.
-    if (count != expected || !unchanged) return false;
+    if (count != expected || !unchanged)
+        return false;
 
     script.buffer = std::move(buffer);
     script.cursor = script.buffer.get() + kScriptHeaderBytes;

@@ -100,7 +100,7 @@ public:
 
     // Opens; on failure returns FALSE and fills pError when given.
     virtual BOOL Open(LPCWSTR lpszFileName, UINT nOpenFlags, CFileException* pError = nullptr);
-    virtual ULONGLONG GetLength() const;          // throws CFileException
+    virtual ULONGLONG GetLength() const;                // throws CFileException
     virtual ULONGLONG Seek(LONGLONG lOff, UINT nFrom);  // throws CFileException
     void SeekToBegin() { Seek(0, begin); }
     virtual UINT Read(void* lpBuf, UINT nCount);  // throws CFileException
@@ -131,43 +131,66 @@ struct AFX_MSGMAP {
     const AFX_MSGMAP_ENTRY* lpEntries;
 };
 
-#define DECLARE_MESSAGE_MAP()                        \
-protected:                                           \
-    static const AFX_MSGMAP* GetThisMessageMap();    \
+#define DECLARE_MESSAGE_MAP()                     \
+protected:                                        \
+    static const AFX_MSGMAP* GetThisMessageMap(); \
     const AFX_MSGMAP* GetMessageMap() const override;
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                      \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                        \
     const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); } \
-    const AFX_MSGMAP* theClass::GetThisMessageMap() {                               \
-        using ThisClass = theClass;                                                 \
-        using TheBaseClass = baseClass;                                             \
-        static_assert(sizeof(ThisClass) > 0);                                       \
+    const AFX_MSGMAP* theClass::GetThisMessageMap() {                                 \
+        using ThisClass = theClass;                                                   \
+        using TheBaseClass = baseClass;                                               \
+        static_assert(sizeof(ThisClass) > 0);                                         \
         static const AFX_MSGMAP_ENTRY _messageEntries[] = {
-
-#define END_MESSAGE_MAP()                                                               \
-    {0, 0, 0, nullptr}};                                                                \
+#define END_MESSAGE_MAP()                                                                     \
+    { 0, 0, 0, nullptr }                                                                      \
+    }                                                                                         \
+    ;                                                                                         \
     static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, _messageEntries}; \
-    return &messageMap;                                                                 \
+    return &messageMap;                                                                       \
     }
 
-#define AFX_THUNK(body) [](CCmdTarget* _t, WPARAM wParam, LPARAM lParam) -> LRESULT { \
-    auto* self = static_cast<ThisClass*>(_t); (void)self; (void)wParam; (void)lParam; body }
+#define AFX_THUNK(body)                                           \
+    [](CCmdTarget* _t, WPARAM wParam, LPARAM lParam) -> LRESULT { \
+        auto* self = static_cast<ThisClass*>(_t);                 \
+        (void)self;                                               \
+        (void)wParam;                                             \
+        (void)lParam;                                             \
+        body                                                      \
+    }
 
 // void OnTimer(UINT_PTR nIDEvent)
-#define ON_WM_TIMER() {WM_TIMER, 0, 0, AFX_THUNK(self->OnTimer((UINT_PTR)wParam); return 0;)},
+#define ON_WM_TIMER()                                                         \
+    { WM_TIMER, 0, 0, AFX_THUNK(self->OnTimer((UINT_PTR)wParam); return 0;) } \
+    ,
 // void OnPaint()
-#define ON_WM_PAINT() {WM_PAINT, 0, 0, AFX_THUNK(self->OnPaint(); return 0;)},
+#define ON_WM_PAINT()                                         \
+    { WM_PAINT, 0, 0, AFX_THUNK(self->OnPaint(); return 0;) } \
+    ,
 // HCURSOR OnQueryDragIcon()
-#define ON_WM_QUERYDRAGICON() {WM_QUERYDRAGICON, 0, 0, AFX_THUNK(return (LRESULT)self->OnQueryDragIcon();)},
+#define ON_WM_QUERYDRAGICON()                                                       \
+    { WM_QUERYDRAGICON, 0, 0, AFX_THUNK(return (LRESULT)self->OnQueryDragIcon();) } \
+    ,
 // void OnSysCommand(UINT nID, LPARAM lParam)
-#define ON_WM_SYSCOMMAND() {WM_SYSCOMMAND, 0, 0, AFX_THUNK(self->OnSysCommand((UINT)wParam, lParam); return 0;)},
+#define ON_WM_SYSCOMMAND()                                                                  \
+    { WM_SYSCOMMAND, 0, 0, AFX_THUNK(self->OnSysCommand((UINT)wParam, lParam); return 0;) } \
+    ,
 // LRESULT memberFxn(WPARAM, LPARAM)
 // Handlers are named as in MFC: ON_BN_CLICKED(IDC_X, &CMyDlg::OnX).
-#define ON_MESSAGE(message, memberFxn) {(UINT)(message), 0, 0, AFX_THUNK(return (self->*(memberFxn))(wParam, lParam);)},
+#define ON_MESSAGE(message, memberFxn)                                                 \
+    { (UINT)(message), 0, 0, AFX_THUNK(return (self->*(memberFxn))(wParam, lParam);) } \
+    ,
 // void memberFxn(), for a WM_COMMAND with notification code 0 (a menu command or BN_CLICKED)
-#define ON_COMMAND(id, memberFxn) {WM_COMMAND, 0, (UINT)(WORD)(id), AFX_THUNK((self->*(memberFxn))(); return 0;)},
-#define ON_BN_CLICKED(id, memberFxn) {WM_COMMAND, BN_CLICKED, (UINT)(WORD)(id), AFX_THUNK((self->*(memberFxn))(); return 0;)},
-#define ON_CBN_DROPDOWN(id, memberFxn) {WM_COMMAND, CBN_DROPDOWN, (UINT)(WORD)(id), AFX_THUNK((self->*(memberFxn))(); return 0;)},
+#define ON_COMMAND(id, memberFxn)                                                     \
+    { WM_COMMAND, 0, (UINT)(WORD)(id), AFX_THUNK((self->*(memberFxn))(); return 0;) } \
+    ,
+#define ON_BN_CLICKED(id, memberFxn)                                                           \
+    { WM_COMMAND, BN_CLICKED, (UINT)(WORD)(id), AFX_THUNK((self->*(memberFxn))(); return 0;) } \
+    ,
+#define ON_CBN_DROPDOWN(id, memberFxn)                                                           \
+    { WM_COMMAND, CBN_DROPDOWN, (UINT)(WORD)(id), AFX_THUNK((self->*(memberFxn))(); return 0;) } \
+    ,
 
 class CCmdTarget : public CObject {
 public:
@@ -196,18 +219,28 @@ public:
     // Thin wrappers over the Win32 calls on m_hWnd; safe from any thread
     // where the Win32 call is.
     void SetWindowText(LPCWSTR lpszString) { ::SetWindowTextW(m_hWnd, lpszString); }
-    int GetWindowText(LPWSTR lpszStringBuf, int nMaxCount) const { return ::GetWindowTextW(m_hWnd, lpszStringBuf, nMaxCount); }
+    int GetWindowText(LPWSTR lpszStringBuf, int nMaxCount) const {
+        return ::GetWindowTextW(m_hWnd, lpszStringBuf, nMaxCount);
+    }
     void GetWindowText(CString& rString) const;
     int GetWindowTextLength() const { return ::GetWindowTextLengthW(m_hWnd); }
     BOOL EnableWindow(BOOL bEnable = TRUE) { return ::EnableWindow(m_hWnd, bEnable); }
     BOOL IsWindowEnabled() const { return ::IsWindowEnabled(m_hWnd); }
-    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const { return ::SendMessageW(m_hWnd, message, wParam, lParam); }
-    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const { return ::PostMessageW(m_hWnd, message, wParam, lParam); }
-    UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse, TIMERPROC lpfnTimer = nullptr) { return ::SetTimer(m_hWnd, nIDEvent, nElapse, lpfnTimer); }
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
+        return ::SendMessageW(m_hWnd, message, wParam, lParam);
+    }
+    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
+        return ::PostMessageW(m_hWnd, message, wParam, lParam);
+    }
+    UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse, TIMERPROC lpfnTimer = nullptr) {
+        return ::SetTimer(m_hWnd, nIDEvent, nElapse, lpfnTimer);
+    }
     BOOL KillTimer(UINT_PTR nIDEvent) { return ::KillTimer(m_hWnd, nIDEvent); }
     BOOL IsIconic() const { return ::IsIconic(m_hWnd); }
     void GetClientRect(LPRECT lpRect) const { ::GetClientRect(m_hWnd, lpRect); }
-    HICON SetIcon(HICON hIcon, BOOL bBigIcon) { return (HICON)SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, (LPARAM)hIcon); }
+    HICON SetIcon(HICON hIcon, BOOL bBigIcon) {
+        return (HICON)SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, (LPARAM)hIcon);
+    }
     int GetDlgCtrlID() const { return ::GetDlgCtrlID(m_hWnd); }
     HWND SetFocus() { return ::SetFocus(m_hWnd); }
 
@@ -324,8 +357,7 @@ protected:
 };
 
 // ---------------------------------------------------------------- threads
-typedef UINT(*AFX_THREADPROC)(LPVOID);
-
+typedef UINT (*AFX_THREADPROC)(LPVOID);
 
 // A worker thread. With m_bAutoDelete (the default) the object deletes
 // itself when the thread ends.
@@ -349,7 +381,8 @@ public:
 // null when the thread cannot be started. Only running-at-once starts are
 // supported (dwCreateFlags 0).
 CWinThread* AfxBeginThread(AFX_THREADPROC pfnThreadProc, LPVOID pParam, int nPriority = THREAD_PRIORITY_NORMAL,
-                           UINT nStackSize = 0, DWORD dwCreateFlags = 0, LPSECURITY_ATTRIBUTES lpSecurityAttrs = nullptr);
+                           UINT nStackSize = 0, DWORD dwCreateFlags = 0,
+                           LPSECURITY_ATTRIBUTES lpSecurityAttrs = nullptr);
 // Ends the calling framework thread with nExitCode, deleting its thread object. Does not return.
 [[noreturn]] void AfxEndThread(UINT nExitCode, BOOL bDelete = TRUE);
 // Worker threads started by AfxBeginThread that have not yet ended.

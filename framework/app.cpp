@@ -19,21 +19,27 @@ std::wstring ModuleBaseName() {
     const DWORD n = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
     std::wstring name(path, n < std::size(path) ? n : 0);
     const size_t slash = name.find_last_of(L"\\/");
-    if (slash != std::wstring::npos) name.erase(0, slash + 1);
+    if (slash != std::wstring::npos)
+        name.erase(0, slash + 1);
     const size_t dot = name.rfind(L'.');
-    if (dot != std::wstring::npos && dot > 0) name.erase(dot);
+    if (dot != std::wstring::npos && dot > 0)
+        name.erase(dot);
     return name;
 }
 
 // The framework's default icon for a box whose type names none.
 UINT WithDefaultIcon(UINT nType) {
-    if ((nType & MB_ICONMASK) != 0) return nType;
+    if ((nType & MB_ICONMASK) != 0)
+        return nType;
     switch (nType & MB_TYPEMASK) {
-    case MB_OK:
-    case MB_OKCANCEL: return nType | MB_ICONEXCLAMATION;
-    case MB_YESNO:
-    case MB_YESNOCANCEL: return nType | MB_ICONQUESTION;
-    default: return nType;
+        case MB_OK:
+        case MB_OKCANCEL:
+            return nType | MB_ICONEXCLAMATION;
+        case MB_YESNO:
+        case MB_YESNOCANCEL:
+            return nType | MB_ICONQUESTION;
+        default:
+            return nType;
     }
 }
 
@@ -92,7 +98,8 @@ CWinApp* AfxGetApp() { return g_app.load(); }
 
 CWnd* AfxGetMainWnd() {
     if (CWinApp* app = g_app.load()) {
-        if (CWnd* wnd = app->m_pMainWnd.load()) return wnd;
+        if (CWnd* wnd = app->m_pMainWnd.load())
+            return wnd;
     }
     return g_mainWnd.load();
 }
@@ -103,12 +110,14 @@ HWND AfxGetMainHwnd() {
 }
 
 void AfxSetMainWnd(CWnd* pWnd) {
-    if (CWinApp* app = g_app.load()) app->m_pMainWnd = pWnd;
+    if (CWinApp* app = g_app.load())
+        app->m_pMainWnd = pWnd;
     g_mainWnd = pWnd;
 }
 
 HINSTANCE AfxGetInstanceHandle() {
-    if (CWinApp* app = g_app.load(); app && app->m_hInstance) return app->m_hInstance;
+    if (CWinApp* app = g_app.load(); app && app->m_hInstance)
+        return app->m_hInstance;
     return reinterpret_cast<HINSTANCE>(GetModuleHandleW(nullptr));
 }
 
@@ -117,7 +126,8 @@ void AfxEnableControlContainer() {
 }
 
 int AfxMessageBox(LPCWSTR lpszText, UINT nType, UINT nIDHelp) {
-    if (CWinApp* app = g_app.load()) return app->DoMessageBox(lpszText, nType, nIDHelp);
+    if (CWinApp* app = g_app.load())
+        return app->DoMessageBox(lpszText, nType, nIDHelp);
     // No application object (the command-line runner's tests): name the box
     // after the executable, as the application would.
     const std::wstring caption = ModuleBaseName();
@@ -126,7 +136,8 @@ int AfxMessageBox(LPCWSTR lpszText, UINT nType, UINT nIDHelp) {
 
 int AfxWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
     CWinApp* app = g_app.load();
-    if (app == nullptr) return -1;
+    if (app == nullptr)
+        return -1;
     app->m_hInstance = hInstance;
     if (app->m_pszAppName == nullptr) {
         app->m_appName = ModuleBaseName();

@@ -7,8 +7,8 @@
 #include "framework/dialog_template.h"
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
-    ON_COMMAND(IDOK, &CDialog::OnOK)
-    ON_COMMAND(IDCANCEL, &CDialog::OnCancel)
+ON_COMMAND(IDOK, &CDialog::OnOK)
+ON_COMMAND(IDCANCEL, &CDialog::OnCancel)
 END_MESSAGE_MAP()
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {
@@ -30,28 +30,31 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
         return TRUE;
     }
     auto* dlg = reinterpret_cast<CDialog*>(GetWindowLongPtrW(hWnd, DWLP_USER));
-    if (dlg == nullptr) return FALSE;
+    if (dlg == nullptr)
+        return FALSE;
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrW(hWnd, DWLP_USER, 0);
         dlg->m_hWnd = nullptr;
         return FALSE;
     }
     LRESULT result = 0;
-    if (!dlg->RouteMessage(message, wParam, lParam, &result)) return FALSE;
+    if (!dlg->RouteMessage(message, wParam, lParam, &result))
+        return FALSE;
     switch (message) {
-    // These return their answer from the dialog procedure itself.
-    case WM_QUERYDRAGICON:
-    case WM_INITDIALOG:
-        return static_cast<INT_PTR>(result);
-    default:
-        SetWindowLongPtrW(hWnd, DWLP_MSGRESULT, result);
-        return TRUE;
+        // These return their answer from the dialog procedure itself.
+        case WM_QUERYDRAGICON:
+        case WM_INITDIALOG:
+            return static_cast<INT_PTR>(result);
+        default:
+            SetWindowLongPtrW(hWnd, DWLP_MSGRESULT, result);
+            return TRUE;
     }
 }
 
 INT_PTR CDialog::DoModal() {
     const DialogTemplateData* data = FindDialogTemplate(m_nIDTemplate);
-    if (data == nullptr) return -1;
+    if (data == nullptr)
+        return -1;
     const std::vector<WORD> bytes = framework::BuildDialogTemplate(*data);
     HWND parent = m_pParentWnd ? m_pParentWnd->m_hWnd.load() : nullptr;
     return DialogBoxIndirectParamW(AfxGetInstanceHandle(), reinterpret_cast<LPCDLGTEMPLATEW>(bytes.data()), parent,
@@ -62,7 +65,8 @@ BOOL CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd) {
     m_nIDTemplate = nIDTemplate;
     m_pParentWnd = pParentWnd;
     const DialogTemplateData* data = FindDialogTemplate(m_nIDTemplate);
-    if (data == nullptr) return FALSE;
+    if (data == nullptr)
+        return FALSE;
     const std::vector<WORD> bytes = framework::BuildDialogTemplate(*data);
     HWND parent = m_pParentWnd ? m_pParentWnd->m_hWnd.load() : nullptr;
     HWND h = CreateDialogIndirectParamW(AfxGetInstanceHandle(), reinterpret_cast<LPCDLGTEMPLATEW>(bytes.data()), parent,
@@ -78,13 +82,15 @@ BOOL CDialog::DestroyWindow() {
 void CDialog::EndDialog(int nResult) { ::EndDialog(m_hWnd, nResult); }
 
 BOOL CDialog::OnInitDialog() {
-    if (const DialogTemplateData* data = FindDialogTemplate(m_nIDTemplate)) framework::ApplyDialogInit(m_hWnd, *data);
+    if (const DialogTemplateData* data = FindDialogTemplate(m_nIDTemplate))
+        framework::ApplyDialogInit(m_hWnd, *data);
     UpdateData(FALSE);
     return TRUE;
 }
 
 void CDialog::OnOK() {
-    if (!UpdateData(TRUE)) return;
+    if (!UpdateData(TRUE))
+        return;
     EndDialog(IDOK);
 }
 
@@ -105,6 +111,7 @@ LRESULT CDialog::DefWindowProc(UINT, WPARAM, LPARAM) {
 void CDialog::DoDataExchange(CDataExchange*) {}
 
 void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
-    if (rControl.m_hWnd != nullptr) return;  // bound once, on the first exchange
+    if (rControl.m_hWnd != nullptr)
+        return;  // bound once, on the first exchange
     rControl.Attach(::GetDlgItem(pDX->m_pDlgWnd->m_hWnd, nIDC));
 }

@@ -33,7 +33,8 @@ public:
         Word(0);
     }
     void AlignDword() {
-        if (out_.size() % 2) Word(0);
+        if (out_.size() % 2)
+            Word(0);
     }
     std::vector<WORD> Take() { return std::move(out_); }
 
@@ -43,12 +44,18 @@ private:
 
 // The predefined control classes are stored as atoms, as the resource compiler does.
 WORD ClassAtom(const wchar_t* name) {
-    if (std::wcscmp(name, L"Button") == 0) return 0x0080;
-    if (std::wcscmp(name, L"Edit") == 0) return 0x0081;
-    if (std::wcscmp(name, L"Static") == 0) return 0x0082;
-    if (std::wcscmp(name, L"ListBox") == 0) return 0x0083;
-    if (std::wcscmp(name, L"ScrollBar") == 0) return 0x0084;
-    if (std::wcscmp(name, L"ComboBox") == 0) return 0x0085;
+    if (std::wcscmp(name, L"Button") == 0)
+        return 0x0080;
+    if (std::wcscmp(name, L"Edit") == 0)
+        return 0x0081;
+    if (std::wcscmp(name, L"Static") == 0)
+        return 0x0082;
+    if (std::wcscmp(name, L"ListBox") == 0)
+        return 0x0083;
+    if (std::wcscmp(name, L"ScrollBar") == 0)
+        return 0x0084;
+    if (std::wcscmp(name, L"ComboBox") == 0)
+        return 0x0085;
     return 0;
 }
 
@@ -106,7 +113,8 @@ BOOL ApplyDialogInit(HWND hDlg, const DialogTemplateData& t) {
     const BYTE* p = t.dlgInit.data();
     size_t left = t.dlgInit.size();
     auto take16 = [&](WORD& v) {
-        if (left < 2) return false;
+        if (left < 2)
+            return false;
         v = static_cast<WORD>(p[0] | (p[1] << 8));
         p += 2;
         left -= 2;
@@ -114,15 +122,20 @@ BOOL ApplyDialogInit(HWND hDlg, const DialogTemplateData& t) {
     };
     while (left > 0) {
         WORD id = 0, message = 0, lenLow = 0, lenHigh = 0;
-        if (!take16(id)) return FALSE;
-        if (id == 0) return TRUE;
-        if (!take16(message) || !take16(lenLow) || !take16(lenHigh)) return FALSE;
+        if (!take16(id))
+            return FALSE;
+        if (id == 0)
+            return TRUE;
+        if (!take16(message) || !take16(lenLow) || !take16(lenHigh))
+            return FALSE;
         const DWORD length = lenLow | (static_cast<DWORD>(lenHigh) << 16);
-        if (length > left) return FALSE;
+        if (length > left)
+            return FALSE;
         // The data is 8-bit text with its terminator; it is never trusted to
         // carry one.
         std::wstring text;
-        for (DWORD i = 0; i < length && p[i] != 0; ++i) text.push_back(static_cast<wchar_t>(p[i]));
+        for (DWORD i = 0; i < length && p[i] != 0; ++i)
+            text.push_back(static_cast<wchar_t>(p[i]));
         if (message == kWin16CbAddString) {
             SendDlgItemMessageW(hDlg, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
         } else if (message == kWin16LbAddString) {

@@ -14,12 +14,12 @@
 #include "platform/api.h"
 
 struct DialogItemData {
-    int id;               // IDC_STATIC is -1
+    int id;  // IDC_STATIC is -1
     const wchar_t* windowClass;
     const wchar_t* text;
     DWORD style;
     DWORD exStyle;
-    short x, y, cx, cy;   // dialog units
+    short x, y, cx, cy;  // dialog units
 };
 
 struct DialogTemplateData {

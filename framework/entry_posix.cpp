@@ -7,11 +7,14 @@
 #include "framework/entry.h"
 
 int main(int argc, char** argv) {
-    if (const int done = ReadWindowCommandLine(argc, argv); done >= 0) return done;
-    const int code = AfxWinMain(reinterpret_cast<HINSTANCE>(GetModuleHandleW(nullptr)), nullptr, nullptr, SW_SHOWNORMAL);
+    if (const int done = ReadWindowCommandLine(argc, argv); done >= 0)
+        return done;
+    const int code =
+        AfxWinMain(reinterpret_cast<HINSTANCE>(GetModuleHandleW(nullptr)), nullptr, nullptr, SW_SHOWNORMAL);
     std::fflush(nullptr);
     // A worker that is still running (a receive watcher on a port left open
     // by a quit during a run) must not meet static destructors: leave at once.
-    if (AfxRunningThreadCount() > 0) std::_Exit(code);
+    if (AfxRunningThreadCount() > 0)
+        std::_Exit(code);
     return code;
 }

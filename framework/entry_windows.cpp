@@ -33,20 +33,25 @@ bool HasHandle(DWORD which) {
 // replace). A stream the runtime did connect is left alone: reopening it
 // would close the very handle it writes to.
 bool BindStream(DWORD which, FILE* stream) {
-    if (!HasHandle(which)) return false;
+    if (!HasHandle(which))
+        return false;
     const int current = _fileno(stream);
-    if (current >= 0 && _get_osfhandle(current) != -1) return true;
+    if (current >= 0 && _get_osfhandle(current) != -1)
+        return true;
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(GetStdHandle(which)), _O_BINARY);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     FILE* reopened = nullptr;
-    if (freopen_s(&reopened, "NUL", "wb", stream) != 0 || _dup2(fd, _fileno(stream)) != 0) return false;
+    if (freopen_s(&reopened, "NUL", "wb", stream) != 0 || _dup2(fd, _fileno(stream)) != 0)
+        return false;
     std::setvbuf(stream, nullptr, _IONBF, 0);
     return true;
 }
 
 std::string Utf8(const wchar_t* text) {
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) return {};
+    if (bytes <= 0)
+        return {};
     std::string out(static_cast<size_t>(bytes), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
     out.resize(static_cast<size_t>(bytes) - 1);
@@ -55,7 +60,8 @@ std::string Utf8(const wchar_t* text) {
 
 std::wstring Wide(const std::string& text) {
     const int chars = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    if (chars <= 0) return {};
+    if (chars <= 0)
+        return {};
     std::wstring out(static_cast<size_t>(chars), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), chars);
     out.resize(static_cast<size_t>(chars) - 1);
@@ -68,19 +74,23 @@ int ReadCommandLine() {
     int argc = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (wide == nullptr || argc <= 1) {
-        if (wide != nullptr) LocalFree(wide);
+        if (wide != nullptr)
+            LocalFree(wide);
         return -1;
     }
     std::vector<std::string> args;
-    for (int i = 0; i < argc; ++i) args.push_back(Utf8(wide[i]));
+    for (int i = 0; i < argc; ++i)
+        args.push_back(Utf8(wide[i]));
     LocalFree(wide);
     std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
+    for (std::string& a : args)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
 
     const bool out = BindStream(STD_OUTPUT_HANDLE, stdout);
     const bool err = BindStream(STD_ERROR_HANDLE, stderr);
-    if (out || err) return ReadWindowCommandLine(argc, argv.data());
+    if (out || err)
+        return ReadWindowCommandLine(argc, argv.data());
     if (AttachConsole(ATTACH_PARENT_PROCESS)) {
         FILE* ignored = nullptr;
         (void)freopen_s(&ignored, "CONOUT$", "w", stdout);
@@ -89,7 +99,8 @@ int ReadCommandLine() {
     }
     // Started from a shortcut or Explorer: the text goes into a box.
     FILE* text = std::tmpfile();
-    if (text == nullptr) return ReadWindowCommandLine(argc, argv.data());
+    if (text == nullptr)
+        return ReadWindowCommandLine(argc, argv.data());
     (void)fflush(stdout);
     (void)fflush(stderr);
     const int oldOut = _dup(_fileno(stdout));
@@ -99,14 +110,18 @@ int ReadCommandLine() {
     const int code = ReadWindowCommandLine(argc, argv.data());
     (void)fflush(stdout);
     (void)fflush(stderr);
-    if (oldOut >= 0) (void)_dup2(oldOut, _fileno(stdout));
-    if (oldErr >= 0) (void)_dup2(oldErr, _fileno(stderr));
+    if (oldOut >= 0)
+        (void)_dup2(oldOut, _fileno(stdout));
+    if (oldErr >= 0)
+        (void)_dup2(oldErr, _fileno(stderr));
     std::string shown;
     std::rewind(text);
     char buffer[512];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, text)) > 0;) shown.append(buffer, n);
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, text)) > 0;)
+        shown.append(buffer, n);
     std::fclose(text);
-    if (code >= 0) MessageBoxW(nullptr, Wide(shown).c_str(), L"Vantrel", code == 0 ? MB_OK : MB_OK | MB_ICONWARNING);
+    if (code >= 0)
+        MessageBoxW(nullptr, Wide(shown).c_str(), L"Vantrel", code == 0 ? MB_OK : MB_OK | MB_ICONWARNING);
     return code;
 }
 
@@ -121,6 +136,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLi
     std::fflush(nullptr);
     // A worker that is still running (a receive watcher on a port left open
     // by a quit during a run) must not meet static destructors: leave at once.
-    if (AfxRunningThreadCount() > 0) std::_Exit(code);
+    if (AfxRunningThreadCount() > 0)
+        std::_Exit(code);
     return code;
 }

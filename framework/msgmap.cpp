@@ -13,10 +13,13 @@ BOOL CCmdTarget::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* p
     for (const AFX_MSGMAP* map = GetMessageMap(); map != nullptr;
          map = map->pfnGetBaseMap ? map->pfnGetBaseMap() : nullptr) {
         for (const AFX_MSGMAP_ENTRY* e = map->lpEntries; e->nMessage != 0; ++e) {
-            if (e->nMessage != message) continue;
-            if (message == WM_COMMAND && (e->nID != LOWORD(wParam) || e->nCode != HIWORD(wParam))) continue;
+            if (e->nMessage != message)
+                continue;
+            if (message == WM_COMMAND && (e->nID != LOWORD(wParam) || e->nCode != HIWORD(wParam)))
+                continue;
             const LRESULT r = e->pfn(this, wParam, lParam);
-            if (pResult) *pResult = r;
+            if (pResult)
+                *pResult = r;
             return TRUE;
         }
     }

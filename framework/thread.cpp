@@ -23,7 +23,8 @@ void ThreadMain(CWinThread* thread) {
         thread->m_pfnThreadProc(thread->m_pThreadParams);
     } catch (const ThreadExit&) {
     }
-    if (thread->m_bAutoDelete) delete thread;
+    if (thread->m_bAutoDelete)
+        delete thread;
     g_runningThreads.fetch_sub(1);
 }
 

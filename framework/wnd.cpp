@@ -18,7 +18,8 @@ bool CWnd::RouteMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pRe
     try {
         handled = OnWndMsg(message, wParam, lParam, &result);
         if (!handled && message == WM_COMMAND) {
-            if (CWinApp* app = AfxGetApp()) handled = app->OnWndMsg(message, wParam, lParam, &result);
+            if (CWinApp* app = AfxGetApp())
+                handled = app->OnWndMsg(message, wParam, lParam, &result);
         }
     } catch (const CException& e) {
         // The framework reports its exceptions and the window lives on.
@@ -30,11 +31,13 @@ bool CWnd::RouteMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pRe
         handled = true;
         result = 0;
     }
-    if (m_defaultRequested) handled = false;
+    if (m_defaultRequested)
+        handled = false;
 
     m_currentMsg = savedMsg;
     m_defaultRequested = savedDefault;
-    if (pResult) *pResult = result;
+    if (pResult)
+        *pResult = result;
     return handled;
 }
 
@@ -48,7 +51,8 @@ LRESULT CWnd::Default() {
 
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     LRESULT result = 0;
-    if (RouteMessage(message, wParam, lParam, &result)) return result;
+    if (RouteMessage(message, wParam, lParam, &result))
+        return result;
     return DefWindowProc(message, wParam, lParam);
 }
 

@@ -43,7 +43,8 @@ std::filesystem::path g_dir;
 bool WaitReal(const std::function<bool()>& done, unsigned maxMs) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
     while (!done()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
         std::this_thread::yield();
     }
     return true;
@@ -57,7 +58,8 @@ void RemoveDir() {
 
 CVantrelDlg* Create() {
     char pattern[] = "/tmp/vantrel-fuzz-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) Fail("cannot create the working directory");
+    if (mkdtemp(pattern) == nullptr)
+        Fail("cannot create the working directory");
     g_dir = pattern;
     std::filesystem::current_path(g_dir);
     std::atexit(RemoveDir);
@@ -65,12 +67,12 @@ CVantrelDlg* Create() {
     // Only the timer's trace line is of interest; the rest is dropped
     // without formatting it again.
     SetTraceSink([](const std::string& utf8) {
-        if (utf8.rfind("upgrade_timer_process", 0) == 0) ++g_ticks;
+        if (utf8.rfind("upgrade_timer_process", 0) == 0)
+            ++g_ticks;
     });
     headless::UseManualClock(true);
-    headless::SetMessageBoxResponder([](HWND, const std::wstring& text, const std::wstring&, UINT) {
-        return g_boxHook ? g_boxHook(text) : IDOK;
-    });
+    headless::SetMessageBoxResponder(
+        [](HWND, const std::wstring& text, const std::wstring&, UINT) { return g_boxHook ? g_boxHook(text) : IDOK; });
     fake::ResetFakeSetupApi();
     ResetUpgradeStateForTest();
 
@@ -78,11 +80,13 @@ CVantrelDlg* Create() {
     // in a way that would let the dialog be destroyed in order.
     static CVantrelDlg dlg;
     AfxSetMainWnd(&dlg);
-    if (!dlg.Create(IDD_MAIN_DIALOG, nullptr)) Fail("the main dialog cannot be created");
+    if (!dlg.Create(IDD_MAIN_DIALOG, nullptr))
+        Fail("the main dialog cannot be created");
     // The presence monitor would poll the device set in real time; the
     // fuzzers want the receive watcher as the only other thread.
     AppUninit();
-    if (!WaitReal([] { return AfxRunningThreadCount() == 0; }, 5000)) Fail("the presence monitor did not end");
+    if (!WaitReal([] { return AfxRunningThreadCount() == 0; }, 5000))
+        Fail("the presence monitor did not end");
     return &dlg;
 }
 
@@ -110,11 +114,13 @@ bool PumpUntil(const std::function<bool()>& done, unsigned maxMs) {
 
 void ResetBetweenInputs() {
     Dialog();
-    if (State().g_Upgrading) RunUpgradeEvent(UPG_EVENT_STOP);
+    if (State().g_Upgrading)
+        RunUpgradeEvent(UPG_EVENT_STOP);
     UpgradeClosePort();
     if (!PumpUntil([] { return State().g_ReadThread.load() == nullptr; }, 5000))
         Fail("the receive watcher did not leave after the port was closed");
-    if (!WaitReal([] { return AfxRunningThreadCount() == 0; }, 5000)) Fail("a worker thread did not end");
+    if (!WaitReal([] { return AfxRunningThreadCount() == 0; }, 5000))
+        Fail("a worker thread did not end");
     headless::PumpMessages();
     ResetUpgradeStateForTest();
     SetRunOutcome(RunOutcome::None);
@@ -126,7 +132,8 @@ void ResetBetweenInputs() {
 void WriteScript(const unsigned char* data, size_t size) {
     std::ofstream out(g_dir / "upgrader.asc", std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!out.good()) Fail("cannot write upgrader.asc");
+    if (!out.good())
+        Fail("cannot write upgrader.asc");
 }
 
 int UpgradeTicks() { return g_ticks.load(); }

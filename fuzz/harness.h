@@ -25,7 +25,8 @@ CVantrelDlg& Dialog();
 // the input as a crash.
 [[noreturn]] void Fail(const std::string& what);
 inline void Check(bool holds, const std::string& what) {
-    if (!holds) Fail(what);
+    if (!holds)
+        Fail(what);
 }
 
 // Ends a run left active, closes the port and waits (bounded) for the

@@ -39,8 +39,8 @@ std::vector<uint8_t> Script(uint8_t formats) {
     std::vector<uint8_t> bytes(kScriptHeaderBytes, 0x5A);
     bytes.insert(bytes.end(), {CMD_OPEN_PORT, 0, 0});
     for (int i = 0; i < kSends; ++i)
-        bytes.insert(bytes.end(), {static_cast<uint8_t>((formats >> i) & 1 ? CMD_SEND_F2 : CMD_SEND_F1), 0, 2,
-                                   0xA0, static_cast<uint8_t>(i)});
+        bytes.insert(bytes.end(), {static_cast<uint8_t>((formats >> i) & 1 ? CMD_SEND_F2 : CMD_SEND_F1), 0, 2, 0xA0,
+                                   static_cast<uint8_t>(i)});
     return bytes;
 }
 

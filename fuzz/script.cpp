@@ -58,7 +58,7 @@ struct Record {
     int command;
     size_t payloadOffset;  // in the file
     size_t length;
-    size_t end;            // bytes of records consumed once this one is taken
+    size_t end;  // bytes of records consumed once this one is taken
 };
 
 struct Parsed {
@@ -75,7 +75,8 @@ bool Known(int command) {
 // The script format, walked independently of the engine.
 Parsed Parse(const uint8_t* file, size_t size) {
     Parsed p;
-    if (size < static_cast<size_t>(kScriptHeaderBytes)) return p;
+    if (size < static_cast<size_t>(kScriptHeaderBytes))
+        return p;
     size_t at = kScriptHeaderBytes;
     while (at < size) {
         if (size - at < 3) {
@@ -89,10 +90,12 @@ Parsed Parse(const uint8_t* file, size_t size) {
         }
         const int command = file[at];
         p.records.push_back({command, at + 3, length, at + 3 + length - kScriptHeaderBytes});
-        if (!Known(command) || (command == CMD_DELAY && length < 2)) p.clean = false;
+        if (!Known(command) || (command == CMD_DELAY && length < 2))
+            p.clean = false;
         at += 3 + length;
     }
-    if (p.truncated) p.clean = false;
+    if (p.truncated)
+        p.clean = false;
     return p;
 }
 
@@ -110,7 +113,8 @@ public:
         const uint8_t control = size > 0 ? data[0] : 0;
         size_t at = size > 0 ? 1 : 0;
         const size_t count = control & 0x0F;
-        for (size_t i = 0; i < count && at < size; ++i) behaviours_.push_back(data[at++]);
+        for (size_t i = 0; i < count && at < size; ++i)
+            behaviours_.push_back(data[at++]);
         autoDetect_ = (control & 0x10) != 0;
         baud_ = (control & 0x20) != 0 ? 1 : 0;
         file_ = data + at;
@@ -125,7 +129,8 @@ public:
         port_->OnWrite([this](fakecomm::Port&, const Bytes& written) { OnWrite(written); });
         progress_ = dlg.m_Progress.GetSafeHwnd();
         headless::SetWindowObserver([this](HWND hwnd, UINT message) {
-            if (hwnd == progress_ && message == PBM_SETPOS) OnProgress();
+            if (hwnd == progress_ && message == PBM_SETPOS)
+                OnProgress();
         });
         fuzzharness::SetBoxHook([](const std::wstring&) {
             Check(!State().g_Upgrading, "a message box while a run is active");
@@ -148,7 +153,8 @@ public:
                 CheckSteady();
                 continue;
             }
-            if (++steps > limit) break;  // still progressing; long enough
+            if (++steps > limit)
+                break;  // still progressing; long enough
             const int before = fuzzharness::UpgradeTicks();
             const bool ticked =
                 headless::RunUntil([&] { return fuzzharness::UpgradeTicks() > before; }, kBeyondAnyTimerMs);
@@ -157,7 +163,8 @@ public:
         }
         const bool stillRunning = State().g_Upgrading;
         headless::SetWindowObserver(nullptr);
-        if (!stillRunning) CheckEnd();
+        if (!stillRunning)
+            CheckEnd();
         // VANTREL_FUZZ_VERBOSE=1: one line per input, to see what a corpus exercises.
         if (std::getenv("VANTREL_FUZZ_VERBOSE") != nullptr)
             std::fprintf(stderr, "outcome %s, records %zu of %zu, writes %zu, steps %zu%s\n",
@@ -181,7 +188,8 @@ private:
     void OnProgress() {
         const UpgradeScript& script = State().script;
         const auto consumed = static_cast<size_t>(script.total - script.remaining);
-        if (script.buffer == nullptr || consumed <= consumed_) return;
+        if (script.buffer == nullptr || consumed <= consumed_)
+            return;
         consumed_ = consumed;
         Check(next_ < parsed_.records.size() && parsed_.records[next_].end == consumed,
               "the engine took a record the script does not hold at offset " + std::to_string(consumed));
@@ -189,7 +197,8 @@ private:
         // Whatever the terminal had still to say about the previous record is
         // dropped: it answers the new one.
         actions_.clear();
-        if (record.command != CMD_WAIT && record.command != CMD_SEND_F1 && record.command != CMD_SEND_F2) return;
+        if (record.command != CMD_WAIT && record.command != CMD_SEND_F1 && record.command != CMD_SEND_F2)
+            return;
 
         const uint8_t behaviour = behaviours_.empty() ? 0 : behaviours_[replies_ % behaviours_.size()];
         ++replies_;
@@ -200,37 +209,48 @@ private:
             (!usable || kind == kRefused || kind == kSilence || kind == kExtra || kind == kUnplug))
             f1Unanswerable_ = true;
         lastSendUnwritable_ = record.command != CMD_WAIT && !usable;
-        if (lastSendUnwritable_) anySendUnwritable_ = true;
+        if (lastSendUnwritable_)
+            anySendUnwritable_ = true;
         if (record.command != CMD_WAIT && usable)
             expectedWrites_.emplace_back(file_ + record.payloadOffset, file_ + record.payloadOffset + record.length);
-        if (!usable) return;
+        if (!usable)
+            return;
 
         const bool f1 = record.command != CMD_SEND_F2;
         const Bytes frame = f1 ? Format1(0) : Format2(0x24);
         switch (kind) {
-        case kCorrect: actions_.push_back({false, frame}); break;
-        case kRefused:
-            actions_.push_back({false, f1 ? Format1(static_cast<BYTE>(arg | 1)) : Format2(static_cast<BYTE>(0x25 + arg))});
-            break;
-        case kOtherFormat: actions_.push_back({false, f1 ? Format2(0x24) : Format1(0)}); break;
-        case kPieces: {
-            const size_t piece = arg % 6 + 1;
-            for (size_t i = 0; i < frame.size(); i += piece)
-                actions_.push_back({false, Bytes(frame.begin() + i, frame.begin() + std::min(frame.size(), i + piece))});
-            break;
-        }
-        case kGarbage:
-            actions_.push_back({false, Bytes(static_cast<size_t>(arg) + 1, static_cast<BYTE>(0xE0 + (arg & 7)))});
-            actions_.push_back({false, frame});
-            break;
-        case kSilence: break;
-        case kExtra: {
-            Bytes bytes = frame;
-            bytes.insert(bytes.end(), static_cast<size_t>(arg % 4) + 1, 0x7E);
-            actions_.push_back({false, bytes});
-            break;
-        }
-        case kUnplug: actions_.push_back({true, {}}); break;
+            case kCorrect:
+                actions_.push_back({false, frame});
+                break;
+            case kRefused:
+                actions_.push_back(
+                    {false, f1 ? Format1(static_cast<BYTE>(arg | 1)) : Format2(static_cast<BYTE>(0x25 + arg))});
+                break;
+            case kOtherFormat:
+                actions_.push_back({false, f1 ? Format2(0x24) : Format1(0)});
+                break;
+            case kPieces: {
+                const size_t piece = arg % 6 + 1;
+                for (size_t i = 0; i < frame.size(); i += piece)
+                    actions_.push_back(
+                        {false, Bytes(frame.begin() + i, frame.begin() + std::min(frame.size(), i + piece))});
+                break;
+            }
+            case kGarbage:
+                actions_.push_back({false, Bytes(static_cast<size_t>(arg) + 1, static_cast<BYTE>(0xE0 + (arg & 7)))});
+                actions_.push_back({false, frame});
+                break;
+            case kSilence:
+                break;
+            case kExtra: {
+                Bytes bytes = frame;
+                bytes.insert(bytes.end(), static_cast<size_t>(arg % 4) + 1, 0x7E);
+                actions_.push_back({false, bytes});
+                break;
+            }
+            case kUnplug:
+                actions_.push_back({true, {}});
+                break;
         }
     }
 
@@ -249,7 +269,8 @@ private:
             actions_.clear();
             return;
         }
-        if (!PortUsable()) return;
+        if (!PortUsable())
+            return;
         port_->Receive(action.bytes);
         Check(fuzzharness::PumpUntil([&] { return port_->Pending() == 0; }, kDeliveryMs),
               "queued reply bytes were never read");
@@ -269,13 +290,15 @@ private:
         }
         if (outcome == RunOutcome::BadCommand)
             Check(next_ > 0 && !Known(parsed_.records[next_ - 1].command), "BadCommand on a known command");
-        if (success) Check(!anySendUnwritable_, "loader Success! although a payload could not be written");
+        if (success)
+            Check(!anySendUnwritable_, "loader Success! although a payload could not be written");
         if (outcome == RunOutcome::WriteFailed)
             Check(lastSendUnwritable_ && next_ > 0 && parsed_.records[next_ - 1].command != CMD_WAIT,
                   "WriteFailed on a send whose port took the payload");
         if (outcome == RunOutcome::MalformedScript)
             Check(!parsed_.clean, "MalformedScript on a script that parses cleanly");
-        if (outcome == RunOutcome::NoScript) Check(fileSize_ < static_cast<size_t>(kScriptHeaderBytes), "NoScript on a readable script");
+        if (outcome == RunOutcome::NoScript)
+            Check(fileSize_ < static_cast<size_t>(kScriptHeaderBytes), "NoScript on a readable script");
     }
 
     std::vector<uint8_t> behaviours_;

@@ -7,22 +7,22 @@
 #pragma once
 
 #ifdef _WIN32
-#  ifndef WIN32_LEAN_AND_MEAN
-#    define WIN32_LEAN_AND_MEAN
-#  endif
-#  ifndef NOMINMAX
-#    define NOMINMAX
-#  endif
-#  include <windows.h>
-#  include <commctrl.h>
-#  include <dbt.h>
-#  include <setupapi.h>
-#  include <cfgmgr32.h>
-#  include <devguid.h>
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <commctrl.h>
+#include <dbt.h>
+#include <setupapi.h>
+#include <cfgmgr32.h>
+#include <devguid.h>
 // The text that opens the port name inside a port's friendly name: "USB Serial (COM7)".
-#  define PLATFORM_PORT_NAME_OPENER L"(COM"
+#define PLATFORM_PORT_NAME_OPENER L"(COM"
 #else
-#  include "posix/win32.h"
+#include "posix/win32.h"
 // Linux ports are named ttyACM0, ttyUSB0 ...: "Terminal (ttyACM0)".
-#  define PLATFORM_PORT_NAME_OPENER L"(tty"
+#define PLATFORM_PORT_NAME_OPENER L"(tty"
 #endif

@@ -21,28 +21,15 @@ const DialogItemData kMainDialogItems[] = {
 // The line speeds of IDC_BAUD, as the resource compiler stores DLGINIT:
 // id 1016 (0x03F8), message 0x0403 (add a combo-box string), length, text with its zero.
 const BYTE kMainDialogInit[] = {
-    0xF8, 0x03, 0x03, 0x04, 0x08, 0x00, 0x00, 0x00, '3', '6', '8', '6', '4', '0', '0', 0x00,
-    0xF8, 0x03, 0x03, 0x04, 0x07, 0x00, 0x00, 0x00, '1', '1', '5', '2', '0', '0', 0x00,
-    0x00, 0x00,
+    0xF8, 0x03, 0x03, 0x04, 0x08, 0x00, 0x00, 0x00, '3', '6', '8', '6', '4', '0',  '0',  0x00, 0xF8,
+    0x03, 0x03, 0x04, 0x07, 0x00, 0x00, 0x00, '1',  '1', '5', '2', '0', '0', 0x00, 0x00, 0x00,
 };
 
 const DialogTemplateData kMainDialog = {
-    IDD_MAIN_DIALOG,
-    L"Vantrel",
-    L"MS Shell Dlg",
-    8,
-    0,
-    0,
-    1,
-    0x90C000C8,
-    0x00040000,
-    0, 0, 257, 148,
-    kMainDialogItems,
-    kMainDialogInit,
+    IDD_MAIN_DIALOG,  L"Vantrel",      L"MS Shell Dlg", 8, 0, 0, 1, 0x90C000C8, 0x00040000, 0, 0, 257, 148,
+    kMainDialogItems, kMainDialogInit,
 };
 
 }  // namespace
 
-const DialogTemplateData* FindDialogTemplate(UINT id) {
-    return id == IDD_MAIN_DIALOG ? &kMainDialog : nullptr;
-}
+const DialogTemplateData* FindDialogTemplate(UINT id) { return id == IDD_MAIN_DIALOG ? &kMainDialog : nullptr; }

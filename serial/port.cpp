@@ -31,7 +31,8 @@ PortSettings DefaultPortSettings(DWORD baudRate) {
 bool UpgradeOpenPort() {
     DebugTrace(L"UpgradeOpenPort\r\n");
     // On failure the connection status is left alone: UpgradeFail reports it.
-    if (!OpenDebugDevice()) return false;
+    if (!OpenDebugDevice())
+        return false;
     const std::wstring status = PortShortName(State().g_DebugDevFileName) + L": Open";
     MainDialog().m_ConnectStatus.SetWindowText(status.c_str());
     DebugTrace(L"串口打开成功\r\n");
@@ -48,20 +49,27 @@ bool OpenDebugDevice() {
     DebugTrace(L"OpenDebugDevice\r\n");
     // g_PortOpen is not touched: a watcher that runs goes on and polls the
     // new handle from its next pass.
-    if (s.g_PortHandle.load() != nullptr) CloseDevice();
-    if (!s.g_PortOpen) (void)WaitForLeavingWatcher(kWatcherLeaveMs);
+    if (s.g_PortHandle.load() != nullptr)
+        CloseDevice();
+    if (!s.g_PortOpen)
+        (void)WaitForLeavingWatcher(kWatcherLeaveMs);
 
     s.g_PortHandle = OpenDevice();
-    if (s.g_PortHandle.load() == nullptr) return false;
+    if (s.g_PortHandle.load() == nullptr)
+        return false;
 
     DWORD baudRate = 0;
     switch (MainDialog().m_Baud.GetCurSel()) {
-    case 0: baudRate = 3686400; break;
-    case 1: baudRate = 115200; break;
-    default:
-        // The new handle stays open; the caller's failure path closes it.
-        DebugTrace(L"BAUDRATE ERROR\r\n");
-        return false;
+        case 0:
+            baudRate = 3686400;
+            break;
+        case 1:
+            baudRate = 115200;
+            break;
+        default:
+            // The new handle stays open; the caller's failure path closes it.
+            DebugTrace(L"BAUDRATE ERROR\r\n");
+            return false;
     }
     if (!ConfigDevice(DefaultPortSettings(baudRate))) {
         CloseDevice();
@@ -79,7 +87,8 @@ void CloseDebugDevice() {
     DebugTrace(L"CloseDebugDevice\r\n");
     s.g_PortOpen = false;
     Sleep(kCloseSettleMs);
-    if (s.g_PortHandle.load() != nullptr) CloseDevice();
+    if (s.g_PortHandle.load() != nullptr)
+        CloseDevice();
 }
 
 HANDLE OpenDevice() {
@@ -100,20 +109,24 @@ bool ConfigDevice(const PortSettings& settings) {
     DebugTrace(L"波特率设置\r\n");
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(handle, &dcb)) return false;
+    if (!GetCommState(handle, &dcb))
+        return false;
     // Only these four change; flow control, modem lines and the special
     // characters stay as the driver has them.
     dcb.BaudRate = settings.baudRate;
     dcb.ByteSize = settings.dataBits;
     dcb.Parity = settings.parity;
     dcb.StopBits = settings.stopBits;
-    if (!SetCommState(handle, &dcb)) return false;
-    if (!SetupComm(handle, kQueueBytes, kQueueBytes)) return false;
+    if (!SetCommState(handle, &dcb))
+        return false;
+    if (!SetupComm(handle, kQueueBytes, kQueueBytes))
+        return false;
     DebugTrace(L"读/写(超时)设置\r\n");
     COMMTIMEOUTS timeouts{settings.readIntervalTimeout, settings.readTotalTimeoutMultiplier,
                           settings.readTotalTimeoutConstant, settings.writeTotalTimeoutMultiplier,
                           settings.writeTotalTimeoutConstant};
-    if (!SetCommTimeouts(handle, &timeouts)) return false;
+    if (!SetCommTimeouts(handle, &timeouts))
+        return false;
     DebugTrace(L"设备已初始化\r\n");
     return true;
 }
@@ -123,7 +136,8 @@ void CloseDevice() {
     DebugTrace(L"CloseDevice\r\n");
     HANDLE handle = s.g_PortHandle.exchange(nullptr);
     // A failing close has nobody to tell: the handle is gone either way.
-    if (handle != nullptr) (void)CloseHandle(handle);
+    if (handle != nullptr)
+        (void)CloseHandle(handle);
 }
 
 BOOL PortWrite(const BYTE* data, DWORD length, DWORD* written) {
@@ -131,9 +145,11 @@ BOOL PortWrite(const BYTE* data, DWORD length, DWORD* written) {
 }
 
 std::wstring PortShortName(const wchar_t* path) {
-    if (path == nullptr) return std::wstring();
+    if (path == nullptr)
+        return std::wstring();
     const std::wstring text(path);
     const size_t last = text.rfind(L'\\');
-    if (last == std::wstring::npos) return std::wstring();
+    if (last == std::wstring::npos)
+        return std::wstring();
     return text.substr(last + 1);
 }

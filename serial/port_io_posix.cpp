@@ -15,14 +15,16 @@ HANDLE OpenPortHandle(const wchar_t* path) {
 BOOL ReadPort(HANDLE port, BYTE* buffer, DWORD length, DWORD* got) {
     DWORD count = 0;
     const BOOL ok = ReadFile(port, buffer, length, &count, nullptr);
-    if (got != nullptr) *got = count;
+    if (got != nullptr)
+        *got = count;
     return ok;
 }
 
 BOOL WritePort(HANDLE port, const BYTE* data, DWORD length, DWORD* written) {
     DWORD count = 0;
     const BOOL ok = WriteFile(port, data, length, &count, nullptr);
-    if (written != nullptr) *written = count;
+    if (written != nullptr)
+        *written = count;
     return ok;
 }
 
@@ -37,7 +39,8 @@ bool InputWait::Wait(HANDLE port, DWORD& queued) {
     queued = 0;
     // The error bits are not examined: the call clears the port's error
     // condition, so framing, parity or overrun errors never stop reception.
-    if (!ClearCommError(port, &errors, &stat)) return false;
+    if (!ClearCommError(port, &errors, &stat))
+        return false;
     queued = stat.cbInQue;
     return true;
 }

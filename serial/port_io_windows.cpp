@@ -57,7 +57,8 @@ struct Op {
     Op(const Op&) = delete;
     Op& operator=(const Op&) = delete;
     ~Op() {
-        if (event != nullptr) (void)CloseHandle(event);  // nothing to do about a failing close
+        if (event != nullptr)
+            (void)CloseHandle(event);  // nothing to do about a failing close
     }
 };
 
@@ -66,7 +67,8 @@ struct Op {
 Op* Ready(std::unique_ptr<Op>& slot) {
     if (!slot) {
         auto op = std::make_unique<Op>();
-        if (op->event == nullptr) return nullptr;
+        if (op->event == nullptr)
+            return nullptr;
         slot = std::move(op);
     }
     slot->ov = OVERLAPPED{};
@@ -106,14 +108,16 @@ Completion Complete(HANDLE port, std::unique_ptr<Op>& slot, bool pending, DWORD 
         else
             (void)CancelIo(port);  // this thread's operations on the handle: only this one
         if (WaitForSingleObject(op.event, kCancelWaitMs) != WAIT_OBJECT_0) {
-            DebugTrace(L"port: an operation did not end within %lu ms of its cancel; its buffer is left to the driver\r\n",
-                       static_cast<unsigned long>(kCancelWaitMs));
+            DebugTrace(
+                L"port: an operation did not end within %lu ms of its cancel; its buffer is left to the driver\r\n",
+                static_cast<unsigned long>(kCancelWaitMs));
             (void)slot.release();  // deliberately leaked: the driver may still write to it
             c.error = ERROR_OPERATION_ABORTED;
             return c;
         }
     }
-    if (!GetOverlappedResult(port, &op.ov, &c.count, FALSE)) c.error = GetLastError();
+    if (!GetOverlappedResult(port, &op.ov, &c.count, FALSE))
+        c.error = GetLastError();
     return c;
 }
 
@@ -122,11 +126,14 @@ Completion Complete(HANDLE port, std::unique_ptr<Op>& slot, bool pending, DWORD 
 // driver too waits as long as it takes.
 DWORD OperationBound(HANDLE port, DWORD length, bool write) {
     COMMTIMEOUTS t{};
-    if (!GetCommTimeouts(port, &t)) return kUnknownTimeoutsMs;
+    if (!GetCommTimeouts(port, &t))
+        return kUnknownTimeoutsMs;
     const ULONGLONG multiplier = write ? t.WriteTotalTimeoutMultiplier : t.ReadTotalTimeoutMultiplier;
     const ULONGLONG constant = write ? t.WriteTotalTimeoutConstant : t.ReadTotalTimeoutConstant;
-    if (!write && t.ReadIntervalTimeout == MAXDWORD && multiplier == 0 && constant == 0) return kDriverGraceMs;
-    if (multiplier == 0 && constant == 0) return INFINITE;
+    if (!write && t.ReadIntervalTimeout == MAXDWORD && multiplier == 0 && constant == 0)
+        return kDriverGraceMs;
+    if (multiplier == 0 && constant == 0)
+        return INFINITE;
     const ULONGLONG total = multiplier * length + constant + kDriverGraceMs;
     return total >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(total);
 }
@@ -146,20 +153,27 @@ thread_local std::unique_ptr<Op> t_op;
 std::atomic<DWORD> g_lastWrite{0};
 
 BOOL Transfer(HANDLE port, BYTE* read, const BYTE* write, DWORD length, DWORD* moved) {
-    if (moved != nullptr) *moved = 0;
+    if (moved != nullptr)
+        *moved = 0;
     const DWORD bound = OperationBound(port, length, write != nullptr);
     Op* op = Ready(t_op);
-    if (op == nullptr) return FALSE;
+    if (op == nullptr)
+        return FALSE;
     const BOOL done = write != nullptr ? WriteFile(port, write, length, nullptr, &op->ov)
                                        : ReadFile(port, read, length, nullptr, &op->ov);
-    if (!done && GetLastError() != ERROR_IO_PENDING) return FALSE;  // the last error is the call's
+    if (!done && GetLastError() != ERROR_IO_PENDING)
+        return FALSE;  // the last error is the call's
     const Completion c = Complete(port, t_op, !done, bound);
-    if (write != nullptr) g_lastWrite.store(GetTickCount());
-    if (moved != nullptr) *moved = c.count;
-    if (c.error == ERROR_SUCCESS || IsTimeout(c.error)) return TRUE;
+    if (write != nullptr)
+        g_lastWrite.store(GetTickCount());
+    if (moved != nullptr)
+        *moved = c.count;
+    if (c.error == ERROR_SUCCESS || IsTimeout(c.error))
+        return TRUE;
     // Cancelled here at its bound: the driver's own timeout did not come,
     // and the result is the one it would have given.
-    if (c.cancelled && c.error == ERROR_OPERATION_ABORTED) return TRUE;
+    if (c.cancelled && c.error == ERROR_OPERATION_ABORTED)
+        return TRUE;
     SetLastError(c.error);
     return FALSE;
 }
@@ -176,9 +190,10 @@ struct InputWait::State {
 };
 
 HANDLE OpenPortHandle(const wchar_t* path) {
-    HANDLE port = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
-                              nullptr);
-    if (port == INVALID_HANDLE_VALUE) return port;
+    HANDLE port =
+        CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (port == INVALID_HANDLE_VALUE)
+        return port;
     // Set before the handle is published to the watcher, so that its first
     // wait has the mask. A driver that refuses the mask fails the watcher's
     // WaitCommEvent, which then polls instead.
@@ -212,7 +227,8 @@ bool Failed() {
 bool Queued(HANDLE port, DWORD& queued) {
     DWORD errors = 0;
     COMSTAT stat{};
-    if (!ClearCommError(port, &errors, &stat)) return false;
+    if (!ClearCommError(port, &errors, &stat))
+        return false;
     queued = stat.cbInQue;
     return true;
 }
@@ -220,13 +236,15 @@ bool Queued(HANDLE port, DWORD& queued) {
 bool PollWithPauses(HANDLE port, DWORD& queued, DWORD& lastBytes) {
     const DWORD start = GetTickCount();
     for (;;) {
-        if (!Queued(port, queued)) return Failed();
+        if (!Queued(port, queued))
+            return Failed();
         const DWORD now = GetTickCount();
         if (queued != 0) {
             lastBytes = now;
             return true;
         }
-        if (now - start >= kWaitBoundMs) return true;
+        if (now - start >= kWaitBoundMs)
+            return true;
         const DWORD quiet = std::min(now - lastBytes, now - g_lastWrite.load());
         if (quiet < kYieldMs) {
             (void)SwitchToThread();  // whether another thread ran changes nothing here
@@ -248,13 +266,15 @@ bool InputWait::Wait(HANDLE port, DWORD& queued) {
         s.fallback = false;
         s.failedWaits = 0;
     }
-    if (s.fallback) return PollWithPauses(port, queued, s.lastBytes);
+    if (s.fallback)
+        return PollWithPauses(port, queued, s.lastBytes);
 
     Op* op = Ready(s.op);
     const BOOL done = op != nullptr && WaitCommEvent(port, &op->mask, &op->ov);
     const DWORD issueError = done ? ERROR_SUCCESS : GetLastError();
     if (!done && issueError != ERROR_IO_PENDING) {
-        if (!Queued(port, queued)) return Failed();  // the port itself failed
+        if (!Queued(port, queued))
+            return Failed();  // the port itself failed
         s.fallback = true;
         DebugTrace(L"receive watcher: the port refuses WaitCommEvent (error %lu); it polls with pauses instead\r\n",
                    static_cast<unsigned long>(issueError));
@@ -265,8 +285,10 @@ bool InputWait::Wait(HANDLE port, DWORD& queued) {
     bool alive = Queued(port, queued);
     const bool wait = alive && queued == 0;
     const Completion c = Complete(port, s.op, !done, wait ? kWaitBoundMs : 0, Ending::Remask);
-    if (wait) alive = Queued(port, queued);
-    if (!alive) return Failed();
+    if (wait)
+        alive = Queued(port, queued);
+    if (!alive)
+        return Failed();
     if (wait && !c.cancelled && queued == 0) {
         // The wait ended before its bound with nothing queued, on a port
         // that still answers: some drivers end every wait at once (with an
@@ -274,9 +296,10 @@ bool InputWait::Wait(HANDLE port, DWORD& queued) {
         // at once would be the spin this avoids.
         if (++s.failedWaits >= kFailedWaitsForFallback) {
             s.fallback = true;
-            DebugTrace(L"receive watcher: the port ends WaitCommEvent at once (error %lu); it polls with pauses "
-                       L"instead\r\n",
-                       static_cast<unsigned long>(c.error));
+            DebugTrace(
+                L"receive watcher: the port ends WaitCommEvent at once (error %lu); it polls with pauses "
+                L"instead\r\n",
+                static_cast<unsigned long>(c.error));
         }
         return PollWithPauses(port, queued, s.lastBytes);
     }
@@ -287,8 +310,9 @@ bool InputWait::Wait(HANDLE port, DWORD& queued) {
         // every reply would wait for the bound.
         if (++s.missedEvents >= kFailedWaitsForFallback) {
             s.fallback = true;
-            DebugTrace(L"receive watcher: the port does not signal received bytes (EV_RXCHAR); it polls with pauses "
-                       L"instead\r\n");
+            DebugTrace(
+                L"receive watcher: the port does not signal received bytes (EV_RXCHAR); it polls with pauses "
+                L"instead\r\n");
         }
     } else if (queued != 0) {
         s.missedEvents = 0;

@@ -38,13 +38,16 @@ constexpr DWORD kExitWaitMs = 1000;
 void StopWatcherAtExit() {
     g_exiting = true;
     State().g_PortOpen = false;
-    if (State().g_ReadThread.load() == nullptr) return;
+    if (State().g_ReadThread.load() == nullptr)
+        return;
     const int before = AfxRunningThreadCount();
-    if (!WaitForLeavingWatcher(kExitWaitMs)) return;
+    if (!WaitForLeavingWatcher(kExitWaitMs))
+        return;
     // The watcher has cleared g_ReadThread; give it the moment it needs to
     // finish ending its thread.
     const DWORD start = GetTickCount();
-    while (AfxRunningThreadCount() >= before && before > 0 && GetTickCount() - start < 200) Sleep(1);
+    while (AfxRunningThreadCount() >= before && before > 0 && GetTickCount() - start < 200)
+        Sleep(1);
 }
 
 }  // namespace
@@ -57,21 +60,25 @@ UINT DebugReadThread(LPVOID) {
         DWORD queued = 0;
         // A failing port (handle closed or replaced, terminal unplugged) just
         // starts the next pass; the wait has paused before it fails.
-        if (!input.Wait(s.g_PortHandle.load(), queued)) continue;
+        if (!input.Wait(s.g_PortHandle.load(), queued))
+            continue;
         if (queued != 0) {
             // Returns once the window thread has read and the engine has run.
             (void)SendMessageW(AfxGetMainHwnd(), WM_DEBUGREAD, static_cast<WPARAM>(queued), 0);
         }
     }
-    if (WatcherLeavingHook hook = g_leavingHook.load()) hook();
+    if (WatcherLeavingHook hook = g_leavingHook.load())
+        hook();
     s.g_ReadThread = nullptr;
     AfxEndThread(0);
 }
 
 bool WaitForLeavingWatcher(DWORD maxMs) {
     UpgradeState& s = State();
-    if (s.g_ReadThread.load() == nullptr) return true;
-    if (s.g_PortOpen) return false;  // the watcher is running, not leaving
+    if (s.g_ReadThread.load() == nullptr)
+        return true;
+    if (s.g_PortOpen)
+        return false;  // the watcher is running, not leaving
     const DWORD start = GetTickCount();
     while (s.g_ReadThread.load() != nullptr) {
         if (GetTickCount() - start >= maxMs) {
@@ -90,8 +97,10 @@ bool WaitForLeavingWatcher(DWORD maxMs) {
 
 void StartReceiveWatcher() {
     UpgradeState& s = State();
-    if (s.g_ReadThread.load() != nullptr) return;
-    if (!g_exitGuardInstalled.exchange(true)) std::atexit(StopWatcherAtExit);
+    if (s.g_ReadThread.load() != nullptr)
+        return;
+    if (!g_exitGuardInstalled.exchange(true))
+        std::atexit(StopWatcherAtExit);
     // The result is not examined further: without a watcher g_ReadThread
     // stays null and the next open tries again.
     s.g_ReadThread = AfxBeginThread(DebugReadThread, nullptr, THREAD_PRIORITY_NORMAL, 0, 0, nullptr);
@@ -100,7 +109,8 @@ void StartReceiveWatcher() {
 void SetWatcherLeavingHookForTest(WatcherLeavingHook hook) { g_leavingHook = hook; }
 
 LRESULT CVantrelDlg::OnDebugRead(WPARAM wParam, LPARAM) {
-    if (g_exiting) return 1;
+    if (g_exiting)
+        return 1;
     UpgradeState& s = State();
     const auto announced = static_cast<DWORD>(wParam);
     auto chunk = std::make_unique<BYTE[]>(announced);
@@ -108,8 +118,10 @@ LRESULT CVantrelDlg::OnDebugRead(WPARAM wParam, LPARAM) {
     // Only the count read matters: a failed read, or one that timed out,
     // counts as 0 bytes.
     (void)serial::ReadPort(s.g_PortHandle.load(), chunk.get(), announced, &got);
-    if (got > announced) got = 0;  // a count the buffer cannot hold is no data
-    if (got == 0 || !s.g_Upgrading) return 1;  // read and dropped while idle
+    if (got > announced)
+        got = 0;  // a count the buffer cannot hold is no data
+    if (got == 0 || !s.g_Upgrading)
+        return 1;  // read and dropped while idle
 
     // A chunk is taken only whole and only while the count stays below the
     // buffer's size, so the buffer holds at most 2047 bytes.

@@ -23,54 +23,54 @@ namespace station {
 // How a child ended: its exit code, or the signal that ended it.
 using ChildEnd = tools::process::ExitStatus;
 inline ChildEnd EndOf(int code, int signal) {
-  ChildEnd end;
-  end.code = code;
-  end.signal = signal;
-  return end;
+    ChildEnd end;
+    end.code = code;
+    end.signal = signal;
+    return end;
 }
 
 // One line a child wrote: stdout carries its events, stderr its causes.
 struct ChildLine {
-  bool error = false;  // from stderr
-  std::string text;
+    bool error = false;  // from stderr
+    std::string text;
 };
 
 // One run's child: vantrel-cli with stdout and stderr read line by line, in
 // a process group of its own (Windows: a console process group of its own),
 // stopped with the station if the station dies.
 class RunChild {
- public:
-  virtual ~RunChild() = default;
-  // The next whole line without its newline, without waiting.
-  virtual std::optional<ChildLine> TakeLine() = 0;
-  // Set once the child has ended and its output is read to the end.
-  virtual std::optional<ChildEnd> End() = 0;
-  // Asks the run to stop as a confirmed "STOP?" would (SIGTERM; on Windows
-  // a Ctrl+Break to its console process group).
-  virtual void Stop() = 0;
-  // Ends it at once.
-  virtual void Kill() = 0;
-  // Gives up on a child that a kill did not end: it is neither waited for
-  // nor reaped any more, so nothing of the station blocks on it.
-  virtual void Abandon() = 0;
+public:
+    virtual ~RunChild() = default;
+    // The next whole line without its newline, without waiting.
+    virtual std::optional<ChildLine> TakeLine() = 0;
+    // Set once the child has ended and its output is read to the end.
+    virtual std::optional<ChildEnd> End() = 0;
+    // Asks the run to stop as a confirmed "STOP?" would (SIGTERM; on Windows
+    // a Ctrl+Break to its console process group).
+    virtual void Stop() = 0;
+    // Ends it at once.
+    virtual void Kill() = 0;
+    // Gives up on a child that a kill did not end: it is neither waited for
+    // nor reaped any more, so nothing of the station blocks on it.
+    virtual void Abandon() = 0;
 };
 
 // Starts a run's child; empty with *error set when it cannot start. The
 // scheduler gets it through its configuration, so that its tests can hand
 // it fakes.
-using StartChild =
-    std::function<std::unique_ptr<RunChild>(const std::vector<std::string>& argv, const std::string& cwd, std::string* error)>;
+using StartChild = std::function<std::unique_ptr<RunChild>(const std::vector<std::string>& argv, const std::string& cwd,
+                                                           std::string* error)>;
 
 // The children of this process and the one wait over all of them.
 class ChildHost {
- public:
-  static ChildHost& Get();
-  virtual ~ChildHost() = default;
-  virtual std::unique_ptr<RunChild> Start(const std::vector<std::string>& argv, const std::string& cwd,
-                                          std::string* error) = 0;
-  // Waits up to timeout for output or the end of any living child (or just
-  // the time, when there is none), then lets each take what it has.
-  virtual void Wait(std::chrono::milliseconds timeout) = 0;
+public:
+    static ChildHost& Get();
+    virtual ~ChildHost() = default;
+    virtual std::unique_ptr<RunChild> Start(const std::vector<std::string>& argv, const std::string& cwd,
+                                            std::string* error) = 0;
+    // Waits up to timeout for output or the end of any living child (or just
+    // the time, when there is none), then lets each take what it has.
+    virtual void Wait(std::chrono::milliseconds timeout) = 0;
 };
 
 // Whether a port given with --ports exists now: its device node ("ttyACM0"
@@ -100,28 +100,28 @@ void RemoveFolder(const std::string& path);
 // A file written only at its end, each write through to the disk, and not
 // inherited by children.
 class AppendFile {
- public:
-  // Opens (creating) path; empty with *error set ("opening the log x: Permission denied").
-  static std::unique_ptr<AppendFile> Open(const std::string& path, const std::string& what, std::string* error);
-  virtual ~AppendFile() = default;
-  // Writes bytes whole and through to the disk; false with *error set (the
-  // cause: "No space left on device", "a short write of 12 of 240 bytes").
-  virtual bool Write(const std::string& bytes, std::string* error) = 0;
-  // Whether the file is empty or its last byte is a newline (a record whole).
-  virtual bool EndsWithNewline() = 0;
-  // When the path now names another file than the one open (the log was
-  // rotated, moved or removed), opens the path; false with *error set when
-  // that fails.
-  virtual bool Follow(std::string* error) = 0;
-  // The last `bytes` bytes (all of it with SIZE_MAX: the journal's reading).
-  virtual bool ReadTail(std::size_t bytes, std::string* out, std::string* error) = 0;
-  // Empties the file.
-  virtual bool Truncate(std::string* error) = 0;
-  // Takes the file for this process alone (another station on the same
-  // file is refused); false when another process holds it.
-  virtual bool Lock() = 0;
-  // Whether it is a regular file (a device such as /dev/full is not).
-  virtual bool IsRegular() = 0;
+public:
+    // Opens (creating) path; empty with *error set ("opening the log x: Permission denied").
+    static std::unique_ptr<AppendFile> Open(const std::string& path, const std::string& what, std::string* error);
+    virtual ~AppendFile() = default;
+    // Writes bytes whole and through to the disk; false with *error set (the
+    // cause: "No space left on device", "a short write of 12 of 240 bytes").
+    virtual bool Write(const std::string& bytes, std::string* error) = 0;
+    // Whether the file is empty or its last byte is a newline (a record whole).
+    virtual bool EndsWithNewline() = 0;
+    // When the path now names another file than the one open (the log was
+    // rotated, moved or removed), opens the path; false with *error set when
+    // that fails.
+    virtual bool Follow(std::string* error) = 0;
+    // The last `bytes` bytes (all of it with SIZE_MAX: the journal's reading).
+    virtual bool ReadTail(std::size_t bytes, std::string* out, std::string* error) = 0;
+    // Empties the file.
+    virtual bool Truncate(std::string* error) = 0;
+    // Takes the file for this process alone (another station on the same
+    // file is refused); false when another process holds it.
+    virtual bool Lock() = 0;
+    // Whether it is a regular file (a device such as /dev/full is not).
+    virtual bool IsRegular() = 0;
 };
 
 // The machine's name.
@@ -143,8 +143,8 @@ double ProcessCpuSeconds();
 
 // What the operator or the system asked of the station.
 struct StopSignals {
-  std::atomic<int> stops{0};         // SIGINT, SIGTERM (Windows: Ctrl+C, Ctrl+Break, close, logoff, shutdown)
-  std::atomic<bool> hangup{false};   // SIGHUP: the terminal closed
+    std::atomic<int> stops{0};        // SIGINT, SIGTERM (Windows: Ctrl+C, Ctrl+Break, close, logoff, shutdown)
+    std::atomic<bool> hangup{false};  // SIGHUP: the terminal closed
 };
 // Installs the handlers (and ignores SIGPIPE: a reader that went away is
 // seen as EPIPE on the write).

@@ -23,24 +23,24 @@
 namespace station {
 
 class Journal {
- public:
-  // Opens and locks path; empty with *error set.
-  static std::unique_ptr<Journal> Open(const std::string& path, std::string* error);
-  // The runs a station that ended without striking them off left behind,
-  // as records: start, port, location, slot, hardware ID, serial, attempt.
-  bool ReadOrphans(std::vector<RunRecord>* orphans, std::string* error);
-  // Records a run about to start; false with *error set (then it must not start).
-  bool Begin(std::uint64_t id, const RunRecord& starting, std::string* error);
-  // Strikes a run off; once no run is in flight the file is emptied.
-  bool End(std::uint64_t id, std::string* error);
-  // Empties the file (the orphans are logged).
-  bool Clear(std::string* error);
-  std::size_t inFlight() const { return inFlight_; }
+public:
+    // Opens and locks path; empty with *error set.
+    static std::unique_ptr<Journal> Open(const std::string& path, std::string* error);
+    // The runs a station that ended without striking them off left behind,
+    // as records: start, port, location, slot, hardware ID, serial, attempt.
+    bool ReadOrphans(std::vector<RunRecord>* orphans, std::string* error);
+    // Records a run about to start; false with *error set (then it must not start).
+    bool Begin(std::uint64_t id, const RunRecord& starting, std::string* error);
+    // Strikes a run off; once no run is in flight the file is emptied.
+    bool End(std::uint64_t id, std::string* error);
+    // Empties the file (the orphans are logged).
+    bool Clear(std::string* error);
+    std::size_t inFlight() const { return inFlight_; }
 
- private:
-  explicit Journal(std::unique_ptr<AppendFile> file) : file_(std::move(file)) {}
-  std::unique_ptr<AppendFile> file_;
-  std::size_t inFlight_ = 0;
+private:
+    explicit Journal(std::unique_ptr<AppendFile> file) : file_(std::move(file)) {}
+    std::unique_ptr<AppendFile> file_;
+    std::size_t inFlight_ = 0;
 };
 
 // The "interrupted" line's record for an orphan found at `found`.

@@ -35,28 +35,28 @@ std::string JsonLine(const RunRecord& record);
 // followed, and a fragment left by a failed write or a crash gets its
 // newline first, so no two records are ever glued together.
 class RunLog {
- public:
-  // Opens path for appending; empty with *error set ("opening the log x.log: Permission denied").
-  static std::unique_ptr<RunLog> Open(const std::string& path, std::string* error);
-  // Queues the record's line and writes every line waiting; false with
-  // *error set when any still waits.
-  bool Append(const RunRecord& record, std::string* error);
-  bool AppendLine(const std::string& line, std::string* error);
-  // Writes the lines waiting; false with *error set when any still waits.
-  bool Flush(std::string* error);
-  bool writable() const { return waiting_.empty(); }
-  const std::deque<std::string>& waiting() const { return waiting_; }
-  // The last bytes of the file (for the journal's check of what was logged).
-  std::string Tail(std::size_t bytes);
-  const std::string& path() const { return path_; }
-  // Whether the log is a regular file (not a device such as /dev/full).
-  bool regular() const { return file_->IsRegular(); }
+public:
+    // Opens path for appending; empty with *error set ("opening the log x.log: Permission denied").
+    static std::unique_ptr<RunLog> Open(const std::string& path, std::string* error);
+    // Queues the record's line and writes every line waiting; false with
+    // *error set when any still waits.
+    bool Append(const RunRecord& record, std::string* error);
+    bool AppendLine(const std::string& line, std::string* error);
+    // Writes the lines waiting; false with *error set when any still waits.
+    bool Flush(std::string* error);
+    bool writable() const { return waiting_.empty(); }
+    const std::deque<std::string>& waiting() const { return waiting_; }
+    // The last bytes of the file (for the journal's check of what was logged).
+    std::string Tail(std::size_t bytes);
+    const std::string& path() const { return path_; }
+    // Whether the log is a regular file (not a device such as /dev/full).
+    bool regular() const { return file_->IsRegular(); }
 
- private:
-  RunLog(std::unique_ptr<AppendFile> file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}
-  std::unique_ptr<AppendFile> file_;
-  std::string path_;
-  std::deque<std::string> waiting_;
+private:
+    RunLog(std::unique_ptr<AppendFile> file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}
+    std::unique_ptr<AppendFile> file_;
+    std::string path_;
+    std::deque<std::string> waiting_;
 };
 
 }  // namespace station

@@ -16,28 +16,28 @@
 namespace station {
 
 class Output {
- public:
-  // write: writes bytes whole, blocking; false when the output is gone.
-  explicit Output(std::function<bool(const std::string&)> write);
-  // Does not wait for a stalled reader: the thread is left to the process's end.
-  ~Output();
-  Output(const Output&) = delete;
-  Output& operator=(const Output&) = delete;
+public:
+    // write: writes bytes whole, blocking; false when the output is gone.
+    explicit Output(std::function<bool(const std::string&)> write);
+    // Does not wait for a stalled reader: the thread is left to the process's end.
+    ~Output();
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
 
-  void Line(std::string text);                          // never dropped
-  void Progress(const std::string& key, std::string text);  // the newest per key
-  void Frame(std::string frame);                        // the newest replaces one waiting
-  // Whether a write failed: the reader went away.
-  bool gone() const;
-  // Waits up to limit for everything queued to be written; false if it was not.
-  bool Drain(std::chrono::milliseconds limit);
+    void Line(std::string text);                              // never dropped
+    void Progress(const std::string& key, std::string text);  // the newest per key
+    void Frame(std::string frame);                            // the newest replaces one waiting
+    // Whether a write failed: the reader went away.
+    bool gone() const;
+    // Waits up to limit for everything queued to be written; false if it was not.
+    bool Drain(std::chrono::milliseconds limit);
 
- private:
-  // Queued after what waits, or in place of the item with the same key at
-  // the end of the queue.
-  void Replaceable(const std::string& key, std::string text);
-  struct Shared;
-  std::shared_ptr<Shared> shared_;
+private:
+    // Queued after what waits, or in place of the item with the same key at
+    // the end of the queue.
+    void Replaceable(const std::string& key, std::string text);
+    struct Shared;
+    std::shared_ptr<Shared> shared_;
 };
 
 }  // namespace station

@@ -29,15 +29,15 @@ std::string ScreenText(std::string_view text);
 std::string Column(const std::string& escaped, std::size_t width);
 
 class Screen {
- public:
-  virtual ~Screen() = default;
-  virtual void Event(const RunEvent& event) = 0;
-  virtual void End(const RunRecord& record) = 0;
-  // The live table's chance to redraw; `totals` is the summary text so far.
-  virtual void Refresh(const std::vector<TerminalRow>& rows, const std::string& totals, bool force) = 0;
-  virtual void Summary(const std::vector<TerminalRow>& rows, const std::string& totals) = 0;
-  // A line that is no event: "waiting for terminals", a log failure.
-  virtual void Note(const std::string& text) = 0;
+public:
+    virtual ~Screen() = default;
+    virtual void Event(const RunEvent& event) = 0;
+    virtual void End(const RunRecord& record) = 0;
+    // The live table's chance to redraw; `totals` is the summary text so far.
+    virtual void Refresh(const std::vector<TerminalRow>& rows, const std::string& totals, bool force) = 0;
+    virtual void Summary(const std::vector<TerminalRow>& rows, const std::string& totals) = 0;
+    // A line that is no event: "waiting for terminals", a log failure.
+    virtual void Note(const std::string& text) = 0;
 };
 
 // Both write through out, which never blocks the caller.

@@ -5,15 +5,15 @@
 namespace station {
 
 std::string Sha256Hex(std::span<const std::uint8_t> bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  Sha256 hash;
-  hash.Update(bytes);
-  std::string hex;
-  for (const std::uint8_t b : hash.Finish()) {
-    hex += kDigits[b >> 4];
-    hex += kDigits[b & 15];
-  }
-  return hex;
+    static const char kDigits[] = "0123456789abcdef";
+    Sha256 hash;
+    hash.Update(bytes);
+    std::string hex;
+    for (const std::uint8_t b : hash.Finish()) {
+        hex += kDigits[b >> 4];
+        hex += kDigits[b & 15];
+    }
+    return hex;
 }
 
 }  // namespace station

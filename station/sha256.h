@@ -15,21 +15,21 @@
 namespace station {
 
 class Sha256 {
- public:
-  // Throws std::runtime_error with the system's cause when the platform
-  // cannot give a SHA-256 hash (Windows: BCrypt refused it).
-  Sha256();
-  ~Sha256();
-  Sha256(const Sha256&) = delete;
-  Sha256& operator=(const Sha256&) = delete;
+public:
+    // Throws std::runtime_error with the system's cause when the platform
+    // cannot give a SHA-256 hash (Windows: BCrypt refused it).
+    Sha256();
+    ~Sha256();
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
 
-  void Update(std::span<const std::uint8_t> bytes);
-  // The digest; the object is spent afterwards.
-  std::array<std::uint8_t, 32> Finish();
+    void Update(std::span<const std::uint8_t> bytes);
+    // The digest; the object is spent afterwards.
+    std::array<std::uint8_t, 32> Finish();
 
- private:
-  struct State;
-  std::unique_ptr<State> state_;
+private:
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 // The digest of bytes as 64 lower-case hex digits; throws as Sha256 does.

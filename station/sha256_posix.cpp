@@ -6,7 +6,7 @@
 namespace station {
 
 struct Sha256::State {
-  sha256_ctx context;
+    sha256_ctx context;
 };
 
 Sha256::Sha256() : state_(std::make_unique<State>()) { sha256_init(&state_->context); }
@@ -14,14 +14,14 @@ Sha256::Sha256() : state_(std::make_unique<State>()) { sha256_init(&state_->cont
 Sha256::~Sha256() = default;
 
 void Sha256::Update(std::span<const std::uint8_t> bytes) {
-  sha256_update(&state_->context, bytes.size(), bytes.data());
+    sha256_update(&state_->context, bytes.size(), bytes.data());
 }
 
 std::array<std::uint8_t, 32> Sha256::Finish() {
-  static_assert(SHA256_DIGEST_SIZE == 32);
-  std::array<std::uint8_t, 32> digest{};
-  sha256_digest(&state_->context, digest.size(), digest.data());
-  return digest;
+    static_assert(SHA256_DIGEST_SIZE == 32);
+    std::array<std::uint8_t, 32> digest{};
+    sha256_digest(&state_->context, digest.size(), digest.data());
+    return digest;
 }
 
 }  // namespace station

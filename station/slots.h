@@ -15,20 +15,20 @@
 namespace station {
 
 class SlotMap {
- public:
-  // Reads the file; empty with *error naming the line and the cause
-  // ("slots.txt line 4: the location 1-1.3 is mapped twice (line 2)").
-  static std::optional<SlotMap> Load(const std::string& path, std::string* error);
-  // The same from text already read; name is used in the messages.
-  static std::optional<SlotMap> Parse(std::string_view text, const std::string& name, std::string* error);
+public:
+    // Reads the file; empty with *error naming the line and the cause
+    // ("slots.txt line 4: the location 1-1.3 is mapped twice (line 2)").
+    static std::optional<SlotMap> Load(const std::string& path, std::string* error);
+    // The same from text already read; name is used in the messages.
+    static std::optional<SlotMap> Parse(std::string_view text, const std::string& name, std::string* error);
 
-  // The label of a location; empty when the location is no slot.
-  std::string LabelOf(const std::string& location) const;
-  // The slots in the file's order: (location, label).
-  const std::vector<std::pair<std::string, std::string>>& slots() const { return slots_; }
+    // The label of a location; empty when the location is no slot.
+    std::string LabelOf(const std::string& location) const;
+    // The slots in the file's order: (location, label).
+    const std::vector<std::pair<std::string, std::string>>& slots() const { return slots_; }
 
- private:
-  std::vector<std::pair<std::string, std::string>> slots_;
+private:
+    std::vector<std::pair<std::string, std::string>> slots_;
 };
 
 }  // namespace station

@@ -38,6 +38,7 @@ const usage::Program& WindowProgram() {
 
 int ReadWindowCommandLine(int argc, char** argv) {
     const usage::Scan scan = usage::ScanArguments(WindowProgram(), argc, argv);
-    if (scan.action == usage::Action::kRun) return -1;
+    if (scan.action == usage::Action::kRun)
+        return -1;
     return usage::Finish(WindowProgram(), scan);
 }

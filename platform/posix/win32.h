@@ -25,10 +25,10 @@
 #define CONST const
 
 #ifndef TRUE
-#  define TRUE 1
+#define TRUE 1
 #endif
 #ifndef FALSE
-#  define FALSE 0
+#define FALSE 0
 #endif
 
 typedef int BOOL;
@@ -93,15 +93,20 @@ typedef HFONT__* HFONT;
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
 #define LOBYTE(w) ((BYTE)(((DWORD_PTR)(w)) & 0xff))
-#define MAKELONG(a, b) ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
+#define MAKELONG(a, b) \
+    ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
 #define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
 #define MAKEINTRESOURCEW(i) ((LPWSTR)((ULONG_PTR)((WORD)(i))))
 #define IS_INTRESOURCE(r) ((((ULONG_PTR)(r)) >> 16) == 0)
 
-typedef struct tagRECT { LONG left, top, right, bottom; } RECT, *LPRECT, *PRECT;
+typedef struct tagRECT {
+    LONG left, top, right, bottom;
+} RECT, *LPRECT, *PRECT;
 typedef const RECT* LPCRECT;
-typedef struct tagPOINT { LONG x, y; } POINT, *LPPOINT;
+typedef struct tagPOINT {
+    LONG x, y;
+} POINT, *LPPOINT;
 
 typedef struct _GUID {
     uint32_t Data1;
@@ -170,8 +175,8 @@ void WINAPI SetLastError(DWORD dwErrCode);
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
 // Only FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS into the
 // caller's buffer; the text ends with "\r\n" as the system's texts do.
-DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
-                            LPWSTR lpBuffer, DWORD nSize, va_list* Arguments);
+DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPWSTR lpBuffer,
+                            DWORD nSize, va_list* Arguments);
 
 // ---------------------------------------------------------------- kernel32: text
 #define CP_ACP 0
@@ -212,10 +217,10 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharSt
 HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
-BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
-                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
-BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
-                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                     LPOVERLAPPED lpOverlapped);
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+                      LPOVERLAPPED lpOverlapped);
 BOOL WINAPI CloseHandle(HANDLE hObject);
 DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
 
@@ -241,8 +246,7 @@ typedef struct _BY_HANDLE_FILE_INFORMATION {
 // inode as the file index, the times in 100 ns units since 1601 (there is no
 // birth time: the creation time is the change time, ctime).
 BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
-DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
-                            DWORD dwMoveMethod);
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod);
 
 // ---------------------------------------------------------------- kernel32: comm
 #define ONESTOPBIT 0
@@ -563,10 +567,10 @@ typedef struct {
 } DLGTEMPLATE;
 typedef const DLGTEMPLATE* LPCDLGTEMPLATEW;
 
-INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW hDialogTemplate,
-                                       HWND hWndParent, DLGPROC lpDialogFunc, LPARAM dwInitParam);
-HWND WINAPI CreateDialogIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW lpTemplate,
-                                       HWND hWndParent, DLGPROC lpDialogFunc, LPARAM dwInitParam);
+INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW hDialogTemplate, HWND hWndParent,
+                                       DLGPROC lpDialogFunc, LPARAM dwInitParam);
+HWND WINAPI CreateDialogIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW lpTemplate, HWND hWndParent,
+                                       DLGPROC lpDialogFunc, LPARAM dwInitParam);
 BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult);
 BOOL WINAPI IsDialogMessageW(HWND hDlg, LPMSG lpMsg);
 BOOL WINAPI MapDialogRect(HWND hDlg, LPRECT lpRect);
@@ -657,7 +661,10 @@ int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
 #define PBM_SETRANGE32 (WM_USER + 6)
 #define PBM_GETRANGE (WM_USER + 7)
 #define PBM_GETPOS (WM_USER + 8)
-typedef struct { int iLow; int iHigh; } PBRANGE, *PPBRANGE;
+typedef struct {
+    int iLow;
+    int iHigh;
+} PBRANGE, *PPBRANGE;
 
 // ---------------------------------------------------------------- comctl32
 #define ICC_WIN95_CLASSES 0x000000FF
@@ -712,13 +719,12 @@ extern const GUID GUID_DEVCLASS_PORTS;  // {4d36e978-e325-11ce-bfc1-08002be10318
 
 HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR Enumerator, HWND hwndParent, DWORD Flags);
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINFO_DATA DeviceInfoData);
-BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
-                                              DWORD Property, PDWORD PropertyRegDataType,
-                                              PBYTE PropertyBuffer, DWORD PropertyBufferSize,
-                                              PDWORD RequiredSize);
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+                                              PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
+                                              DWORD PropertyBufferSize, PDWORD RequiredSize);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
-BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, LPWSTR DeviceInstanceId,
-                                        DWORD DeviceInstanceIdSize, PDWORD RequiredSize);
+BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                        LPWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize, PDWORD RequiredSize);
 
 // ---------------------------------------------------------------- cfgmgr32
 // Device instance handles name one device for the life of the process; the

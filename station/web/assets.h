@@ -8,9 +8,9 @@
 namespace station::web {
 
 struct Asset {
-  std::string_view name;  // "index.html", "app.js", "style.css", "login.html"
-  std::string_view type;  // the Content-Type
-  std::string_view body;
+    std::string_view name;  // "index.html", "app.js", "style.css", "login.html"
+    std::string_view type;  // the Content-Type
+    std::string_view body;
 };
 
 // Empty body when there is no such file.

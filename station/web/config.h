@@ -11,9 +11,9 @@
 namespace station::web {
 
 struct HttpAddress {
-  std::string host = "127.0.0.1";  // as bound: an IPv4 or IPv6 literal (no brackets) or a name
-  unsigned port = 0;
-  bool loopback = true;            // 127.0.0.0/8, ::1 or localhost
+    std::string host = "127.0.0.1";  // as bound: an IPv4 or IPv6 literal (no brackets) or a name
+    unsigned port = 0;
+    bool loopback = true;  // 127.0.0.0/8, ::1 or localhost
 };
 
 // "8080", "127.0.0.1:8080", "0.0.0.0:8080", "[::1]:8080", "line7.local:8080".

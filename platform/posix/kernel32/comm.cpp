@@ -22,21 +22,22 @@ constexpr std::wstring_view kDevicePrefix = L"\\\\.\\";
 
 class CommObject final : public KernelObject {
 public:
-    CommObject(std::unique_ptr<CommDevice> device, DWORD access)
-        : device_(std::move(device)), access_(access) {}
+    CommObject(std::unique_ptr<CommDevice> device, DWORD access) : device_(std::move(device)), access_(access) {}
 
     HandleKind Kind() const override { return HandleKind::Comm; }
     CommDevice& Device() { return *device_; }
 
     BOOL Read(BYTE* buffer, DWORD count, DWORD& done) override {
-        if ((access_ & GENERIC_READ) == 0) return Fail(ERROR_ACCESS_DENIED);
+        if ((access_ & GENERIC_READ) == 0)
+            return Fail(ERROR_ACCESS_DENIED);
         stage::Stamp(stage::Mark::ReadEnter, count);
         const DWORD error = device_->Read(buffer, count, done);
         stage::Stamp(stage::Mark::ReadDone, done);
         return Result(error);
     }
     BOOL Write(const BYTE* buffer, DWORD count, DWORD& done) override {
-        if ((access_ & GENERIC_WRITE) == 0) return Fail(ERROR_ACCESS_DENIED);
+        if ((access_ & GENERIC_WRITE) == 0)
+            return Fail(ERROR_ACCESS_DENIED);
         stage::Stamp(stage::Mark::WriteEnter, count);
         const DWORD error = device_->Write(buffer, count, done);
         stage::Stamp(stage::Mark::WriteDone, done);
@@ -66,9 +67,11 @@ std::shared_ptr<CommObject> Comm(HANDLE handle) { return LookupHandleAs<CommObje
 bool IsDeviceName(std::wstring_view name) { return name.substr(0, kDevicePrefix.size()) == kDevicePrefix; }
 
 std::string DevicePathFromName(std::wstring_view name) {
-    if (!IsDeviceName(name)) return {};
+    if (!IsDeviceName(name))
+        return {};
     const std::string rest = text::WideToUtf8(name.substr(kDevicePrefix.size()));
-    if (rest.empty()) return {};
+    if (rest.empty())
+        return {};
     return rest.front() == '/' ? rest : "/dev/" + rest;
 }
 
@@ -86,7 +89,8 @@ HANDLE OpenCommHandle(std::wstring_view name, DWORD desired_access, DWORD share_
         return INVALID_HANDLE_VALUE;
     }
     HANDLE handle = InsertHandle(std::make_shared<CommObject>(std::move(device), desired_access));
-    if (handle == nullptr) return INVALID_HANDLE_VALUE;
+    if (handle == nullptr)
+        return INVALID_HANDLE_VALUE;
     SetLastError(ERROR_SUCCESS);
     return handle;
 }
@@ -115,56 +119,71 @@ using platform::CommObject;
 
 BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB) {
     auto comm = Comm(hFile);
-    if (!comm) return FALSE;
-    if (lpDCB == nullptr) return CommObject::Fail(ERROR_INVALID_PARAMETER);
+    if (!comm)
+        return FALSE;
+    if (lpDCB == nullptr)
+        return CommObject::Fail(ERROR_INVALID_PARAMETER);
     DCB dcb{};
     const DWORD error = comm->Device().GetState(dcb);
-    if (error != ERROR_SUCCESS) return CommObject::Fail(error);
+    if (error != ERROR_SUCCESS)
+        return CommObject::Fail(error);
     *lpDCB = dcb;
     return TRUE;
 }
 
 BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB) {
     auto comm = Comm(hFile);
-    if (!comm) return FALSE;
-    if (lpDCB == nullptr) return CommObject::Fail(ERROR_INVALID_PARAMETER);
+    if (!comm)
+        return FALSE;
+    if (lpDCB == nullptr)
+        return CommObject::Fail(ERROR_INVALID_PARAMETER);
     return CommObject::Result(comm->Device().SetState(*lpDCB));
 }
 
 BOOL WINAPI SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue) {
     auto comm = Comm(hFile);
-    if (!comm) return FALSE;
+    if (!comm)
+        return FALSE;
     return CommObject::Result(comm->Device().SetQueues(dwInQueue, dwOutQueue));
 }
 
 BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
     auto comm = Comm(hFile);
-    if (!comm) return FALSE;
-    if (lpCommTimeouts == nullptr) return CommObject::Fail(ERROR_INVALID_PARAMETER);
+    if (!comm)
+        return FALSE;
+    if (lpCommTimeouts == nullptr)
+        return CommObject::Fail(ERROR_INVALID_PARAMETER);
     COMMTIMEOUTS timeouts{};
     const DWORD error = comm->Device().GetTimeouts(timeouts);
-    if (error != ERROR_SUCCESS) return CommObject::Fail(error);
+    if (error != ERROR_SUCCESS)
+        return CommObject::Fail(error);
     *lpCommTimeouts = timeouts;
     return TRUE;
 }
 
 BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
     auto comm = Comm(hFile);
-    if (!comm) return FALSE;
-    if (lpCommTimeouts == nullptr) return CommObject::Fail(ERROR_INVALID_PARAMETER);
+    if (!comm)
+        return FALSE;
+    if (lpCommTimeouts == nullptr)
+        return CommObject::Fail(ERROR_INVALID_PARAMETER);
     return CommObject::Result(comm->Device().SetTimeouts(*lpCommTimeouts));
 }
 
 BOOL WINAPI ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
     auto comm = Comm(hFile);
-    if (!comm) return FALSE;
+    if (!comm)
+        return FALSE;
     DWORD waiting = 0;
     const DWORD error = comm->Device().BytesWaiting(waiting);
-    if (error != ERROR_SUCCESS) return CommObject::Fail(error);
-    if (waiting != 0) platform::stage::Stamp(platform::stage::Mark::InQueueSeen, waiting);
+    if (error != ERROR_SUCCESS)
+        return CommObject::Fail(error);
+    if (waiting != 0)
+        platform::stage::Stamp(platform::stage::Mark::InQueueSeen, waiting);
     // The raw line delivers framing and parity errors as data, so there are
     // no error bits to report or clear.
-    if (lpErrors != nullptr) *lpErrors = 0;
+    if (lpErrors != nullptr)
+        *lpErrors = 0;
     if (lpStat != nullptr) {
         *lpStat = COMSTAT{};
         lpStat->cbInQue = waiting;

@@ -28,7 +28,7 @@ namespace {
 struct Sink {
     std::mutex mutex;
     bool configured = false;
-    TraceSink installed;   // wins over the environment's choice when set
+    TraceSink installed;  // wins over the environment's choice when set
     TraceSink from_environment;
 };
 
@@ -42,15 +42,18 @@ void WriteAll(int fd, const std::string& text) {
     size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;  // the trace is best effort: a full disk must not stop the tool
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;  // the trace is best effort: a full disk must not stop the tool
         done += static_cast<size_t>(n);
     }
 }
 
 TraceSink SinkFromEnvironment() {
     const char* setting = std::getenv("VANTREL_TRACE");
-    if (setting == nullptr || *setting == '\0' || std::strcmp(setting, "0") == 0) return {};
+    if (setting == nullptr || *setting == '\0' || std::strcmp(setting, "0") == 0)
+        return {};
     if (std::strcmp(setting, "1") == 0) {
         return [](const std::string& text) { WriteAll(STDERR_FILENO, text); };
     }
@@ -66,7 +69,8 @@ thread_local bool t_in_sink = false;
 
 void Deliver(const std::string& utf8) {
     // A sink that writes debugger output itself would wait for itself.
-    if (t_in_sink) return;
+    if (t_in_sink)
+        return;
     Sink& sink = TheSink();
     std::lock_guard<std::mutex> lock(sink.mutex);
     if (!sink.configured) {
@@ -74,7 +78,8 @@ void Deliver(const std::string& utf8) {
         sink.configured = true;
     }
     const TraceSink& target = sink.installed ? sink.installed : sink.from_environment;
-    if (!target) return;
+    if (!target)
+        return;
     struct InSink {
         InSink() { t_in_sink = true; }
         ~InSink() { t_in_sink = false; }
@@ -90,7 +95,8 @@ struct IconvCloser {
 std::string Gbk936ToUtf8(const char* text) {
     const size_t length = std::strlen(text);
     iconv_t cd = iconv_open("UTF-8", "CP936");
-    if (cd == reinterpret_cast<iconv_t>(-1)) cd = iconv_open("UTF-8", "GBK");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        cd = iconv_open("UTF-8", "GBK");
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         // No converter installed: keep ASCII, mark the rest.
         std::string out;
@@ -108,11 +114,14 @@ std::string Gbk936ToUtf8(const char* text) {
         size_t out_left = sizeof buffer;
         const size_t result = iconv(cd, &in, &in_left, &out_ptr, &out_left);
         out.append(buffer, static_cast<size_t>(out_ptr - buffer));
-        if (result != static_cast<size_t>(-1)) break;
-        if (errno == E2BIG) continue;
+        if (result != static_cast<size_t>(-1))
+            break;
+        if (errno == E2BIG)
+            continue;
         out += "\xEF\xBF\xBD";
-        if (errno == EINVAL) break;  // a lead byte cut off at the end
-        ++in, --in_left;             // EILSEQ: skip the bad byte and go on
+        if (errno == EINVAL)
+            break;        // a lead byte cut off at the end
+        ++in, --in_left;  // EILSEQ: skip the bad byte and go on
     }
     return out;
 }
@@ -136,11 +145,13 @@ void ReloadTraceSetting() {
 }  // namespace platform
 
 void WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {
-    if (lpOutputString == nullptr) return;
+    if (lpOutputString == nullptr)
+        return;
     platform::Deliver(text::WideToUtf8(lpOutputString));
 }
 
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
-    if (lpOutputString == nullptr) return;
+    if (lpOutputString == nullptr)
+        return;
     platform::Deliver(platform::Gbk936ToUtf8(lpOutputString));
 }

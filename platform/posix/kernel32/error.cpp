@@ -21,8 +21,8 @@ thread_local LastError t_last;
 
 DWORD WINAPI GetLastError(void) { return t_last.code; }
 
-DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
-                            LPWSTR lpBuffer, DWORD nSize, va_list* Arguments) {
+DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPWSTR lpBuffer,
+                            DWORD nSize, va_list* Arguments) {
     (void)lpSource;
     (void)dwLanguageId;  // one language: the causes are English
     (void)Arguments;     // the system's texts here hold no inserts
@@ -34,7 +34,8 @@ DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, 
     // generic words for its code ("the port is in use by another program"
     // rather than "access denied"), so it is used while it still belongs to
     // that code.
-    const std::string cause = dwMessageId == t_last.code ? platform::LastErrorCause() : platform::ErrorCause(dwMessageId);
+    const std::string cause =
+        dwMessageId == t_last.code ? platform::LastErrorCause() : platform::ErrorCause(dwMessageId);
     const std::wstring text = text::Utf8ToWide(cause) + L"\r\n";
     if (lpBuffer == nullptr || nSize <= text.size()) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -60,8 +61,6 @@ void SetLastErrorFromErrno(int err, ErrorObject object) {
     SetLastErrorWithCause(ErrorFromErrno(err, object), ErrnoCause(err, object));
 }
 
-std::string LastErrorCause() {
-    return t_last.cause.empty() ? ErrorCause(t_last.code) : t_last.cause;
-}
+std::string LastErrorCause() { return t_last.cause.empty() ? ErrorCause(t_last.code) : t_last.cause; }
 
 }  // namespace platform

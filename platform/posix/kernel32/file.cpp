@@ -37,7 +37,8 @@ FileStepObserver& StepObserver() {
 }
 
 void Tell(FileStep step, const std::string& path) {
-    if (const FileStepObserver& observer = StepObserver()) observer(step, path);
+    if (const FileStepObserver& observer = StepObserver())
+        observer(step, path);
 }
 
 class FileObject final : public KernelObject {
@@ -49,26 +50,33 @@ public:
     void Release() override { Tell(FileStep::Closing, path_); }
 
     BOOL Read(BYTE* buffer, DWORD count, DWORD& done) override {
-        if ((access_ & GENERIC_READ) == 0) return Fail(ERROR_ACCESS_DENIED);
+        if ((access_ & GENERIC_READ) == 0)
+            return Fail(ERROR_ACCESS_DENIED);
         Tell(FileStep::Reading, path_);
         // A regular file may return less than asked before its end; Windows
         // fills the request unless the end comes first.
         while (done < count) {
             const ssize_t n = ::read(fd_.Get(), buffer + done, count - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return FailErrno(errno);
-            if (n == 0) break;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return FailErrno(errno);
+            if (n == 0)
+                break;
             done += static_cast<DWORD>(n);
         }
         return TRUE;
     }
 
     BOOL Write(const BYTE* buffer, DWORD count, DWORD& done) override {
-        if ((access_ & GENERIC_WRITE) == 0) return Fail(ERROR_ACCESS_DENIED);
+        if ((access_ & GENERIC_WRITE) == 0)
+            return Fail(ERROR_ACCESS_DENIED);
         while (done < count) {
             const ssize_t n = ::write(fd_.Get(), buffer + done, count - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return FailErrno(errno);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return FailErrno(errno);
             done += static_cast<DWORD>(n);
         }
         return TRUE;
@@ -98,26 +106,38 @@ void ReportOverlappedOnce() {
 
 HANDLE OpenRegularFile(const std::string& path, DWORD access, DWORD share_mode, DWORD disposition) {
     int flags = O_CLOEXEC | O_NOCTTY;
-    if ((access & GENERIC_READ) && (access & GENERIC_WRITE)) flags |= O_RDWR;
-    else if (access & GENERIC_WRITE) flags |= O_WRONLY;
-    else flags |= O_RDONLY;
+    if ((access & GENERIC_READ) && (access & GENERIC_WRITE))
+        flags |= O_RDWR;
+    else if (access & GENERIC_WRITE)
+        flags |= O_WRONLY;
+    else
+        flags |= O_RDONLY;
     bool truncate = false;
     switch (disposition) {
-    case OPEN_EXISTING: break;
-    case OPEN_ALWAYS: flags |= O_CREAT; break;
-    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
-    // Truncated only once the lock is held, so that a refused open never
-    // empties a file another program holds.
-    case CREATE_ALWAYS: flags |= O_CREAT, truncate = true; break;
-    default:
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
+        case OPEN_EXISTING:
+            break;
+        case OPEN_ALWAYS:
+            flags |= O_CREAT;
+            break;
+        case CREATE_NEW:
+            flags |= O_CREAT | O_EXCL;
+            break;
+        // Truncated only once the lock is held, so that a refused open never
+        // empties a file another program holds.
+        case CREATE_ALWAYS:
+            flags |= O_CREAT, truncate = true;
+            break;
+        default:
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return INVALID_HANDLE_VALUE;
     }
     UniqueFd fd(::open(path.c_str(), flags, 0666));
     if (fd.Get() < 0) {
         const int err = errno;
-        if (err == EEXIST) SetLastErrorWithCause(ERROR_FILE_EXISTS, "the file exists");
-        else SetLastErrorFromErrno(err, ErrorObject::File);
+        if (err == EEXIST)
+            SetLastErrorWithCause(ERROR_FILE_EXISTS, "the file exists");
+        else
+            SetLastErrorFromErrno(err, ErrorObject::File);
         return INVALID_HANDLE_VALUE;
     }
     struct stat info {};
@@ -140,7 +160,8 @@ HANDLE OpenRegularFile(const std::string& path, DWORD access, DWORD share_mode, 
         return INVALID_HANDLE_VALUE;
     }
     HANDLE handle = InsertHandle(std::make_shared<FileObject>(fd.Release(), access, path));
-    if (handle == nullptr) return INVALID_HANDLE_VALUE;
+    if (handle == nullptr)
+        return INVALID_HANDLE_VALUE;
     Tell(FileStep::Opened, path);
     SetLastError(ERROR_SUCCESS);
     return handle;
@@ -176,7 +197,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
         return INVALID_HANDLE_VALUE;
     }
     const std::wstring_view name(lpFileName);
-    if (platform::IsDeviceName(name)) return platform::OpenCommHandle(name, dwDesiredAccess, dwShareMode);
+    if (platform::IsDeviceName(name))
+        return platform::OpenCommHandle(name, dwDesiredAccess, dwShareMode);
     if (name.empty()) {
         platform::SetLastErrorWithCause(ERROR_PATH_NOT_FOUND, "empty path");
         return INVALID_HANDLE_VALUE;
@@ -187,9 +209,11 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                      LPOVERLAPPED lpOverlapped) {
     // Windows zeroes the count before anything else, so a failed read reads as 0 bytes.
-    if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
+    if (lpNumberOfBytesRead != nullptr)
+        *lpNumberOfBytesRead = 0;
     auto object = platform::LookupHandle(hFile);
-    if (!object) return FALSE;
+    if (!object)
+        return FALSE;
     if (lpOverlapped != nullptr) {
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return FALSE;
@@ -200,15 +224,18 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
     }
     DWORD done = 0;
     const BOOL ok = object->Read(static_cast<BYTE*>(lpBuffer), nNumberOfBytesToRead, done);
-    if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = done;
+    if (lpNumberOfBytesRead != nullptr)
+        *lpNumberOfBytesRead = done;
     return ok;
 }
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                       LPOVERLAPPED lpOverlapped) {
-    if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
+    if (lpNumberOfBytesWritten != nullptr)
+        *lpNumberOfBytesWritten = 0;
     auto object = platform::LookupHandle(hFile);
-    if (!object) return FALSE;
+    if (!object)
+        return FALSE;
     if (lpOverlapped != nullptr) {
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return FALSE;
@@ -219,20 +246,23 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     }
     DWORD done = 0;
     const BOOL ok = object->Write(static_cast<const BYTE*>(lpBuffer), nNumberOfBytesToWrite, done);
-    if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = done;
+    if (lpNumberOfBytesWritten != nullptr)
+        *lpNumberOfBytesWritten = done;
     return ok;
 }
 
 DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     auto file = platform::File(hFile);
-    if (!file) return INVALID_FILE_SIZE;
+    if (!file)
+        return INVALID_FILE_SIZE;
     struct stat info {};
     if (::fstat(file->Fd(), &info) != 0) {
         platform::SetLastErrorFromErrno(errno, platform::ErrorObject::File);
         return INVALID_FILE_SIZE;
     }
     const auto size = static_cast<ULONGLONG>(info.st_size);
-    if (lpFileSizeHigh != nullptr) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
+    if (lpFileSizeHigh != nullptr)
+        *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
     // A size whose low part is 0xFFFFFFFF is told from a failure by the last error.
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(size);
@@ -240,7 +270,8 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
 
 BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
     auto file = platform::File(hFile);
-    if (!file) return FALSE;
+    if (!file)
+        return FALSE;
     if (lpFileInformation == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -271,15 +302,22 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATIO
 
 DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
     auto file = platform::File(hFile);
-    if (!file) return INVALID_SET_FILE_POINTER;
+    if (!file)
+        return INVALID_SET_FILE_POINTER;
     int whence = SEEK_SET;
     switch (dwMoveMethod) {
-    case FILE_BEGIN: whence = SEEK_SET; break;
-    case FILE_CURRENT: whence = SEEK_CUR; break;
-    case FILE_END: whence = SEEK_END; break;
-    default:
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_SET_FILE_POINTER;
+        case FILE_BEGIN:
+            whence = SEEK_SET;
+            break;
+        case FILE_CURRENT:
+            whence = SEEK_CUR;
+            break;
+        case FILE_END:
+            whence = SEEK_END;
+            break;
+        default:
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return INVALID_SET_FILE_POINTER;
     }
     // Without the high part the distance is a signed 32-bit value; with it,
     // the two halves form one signed 64-bit distance.
@@ -291,7 +329,8 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
     // Work out the target first: a seek before the start fails on Windows
     // (ERROR_NEGATIVE_SEEK) and must leave the position where it was.
     LONGLONG base = 0;
-    if (whence == SEEK_CUR) base = ::lseek(file->Fd(), 0, SEEK_CUR);
+    if (whence == SEEK_CUR)
+        base = ::lseek(file->Fd(), 0, SEEK_CUR);
     if (whence == SEEK_END) {
         struct stat info {};
         base = ::fstat(file->Fd(), &info) == 0 ? static_cast<LONGLONG>(info.st_size) : -1;
@@ -313,7 +352,8 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
         platform::SetLastErrorFromErrno(errno, platform::ErrorObject::File);
         return INVALID_SET_FILE_POINTER;
     }
-    if (lpDistanceToMoveHigh != nullptr) *lpDistanceToMoveHigh = static_cast<LONG>(target >> 32);
+    if (lpDistanceToMoveHigh != nullptr)
+        *lpDistanceToMoveHigh = static_cast<LONG>(target >> 32);
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(target);
 }

@@ -47,7 +47,8 @@ std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
     {
         std::lock_guard<std::mutex> lock(table.mutex);
         auto it = table.objects.find(reinterpret_cast<uintptr_t>(handle));
-        if (it != table.objects.end()) return it->second;
+        if (it != table.objects.end())
+            return it->second;
     }
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;

@@ -46,7 +46,8 @@ size_t OpenHandleCount();
 template <class T>
 std::shared_ptr<T> platform::LookupHandleAs(HANDLE handle, HandleKind kind) {
     std::shared_ptr<KernelObject> object = LookupHandle(handle);
-    if (!object) return nullptr;
+    if (!object)
+        return nullptr;
     if (object->Kind() != kind) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;

@@ -23,7 +23,8 @@ std::string ExecutablePath() {
     std::string path(256, '\0');
     for (;;) {
         const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-        if (n < 0) return {};
+        if (n < 0)
+            return {};
         if (static_cast<size_t>(n) < path.size()) {
             path.resize(static_cast<size_t>(n));
             return path;
@@ -36,7 +37,8 @@ std::string ExecutablePath() {
 bool NamesMainModule(std::wstring_view name) {
     const std::wstring path = text::Utf8ToWide(ExecutablePath());
     const std::wstring base = path.substr(path.find_last_of(L'/') + 1);
-    if (name == path || name == base) return true;
+    if (name == path || name == base)
+        return true;
     return name.size() > 4 && name.substr(name.size() - 4) == L".exe" && name.substr(0, name.size() - 4) == base;
 }
 
@@ -44,7 +46,8 @@ bool NamesMainModule(std::wstring_view name) {
 
 void WINAPI Sleep(DWORD dwMilliseconds) {
     if (dwMilliseconds == INFINITE) {
-        for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
+        for (;;)
+            std::this_thread::sleep_for(std::chrono::hours(24));
     }
     if (dwMilliseconds == 0) {
         std::this_thread::yield();  // Sleep(0) gives up the rest of the time slice
@@ -76,12 +79,14 @@ void ForgetThreadIdInChild() { t_threadId = 0; }
 }  // namespace
 
 DWORD WINAPI GetCurrentThreadId(void) {
-    if (t_threadId == 0) t_threadId = static_cast<pid_t>(::syscall(SYS_gettid));
+    if (t_threadId == 0)
+        t_threadId = static_cast<pid_t>(::syscall(SYS_gettid));
     return static_cast<DWORD>(t_threadId);
 }
 
 HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
-    if (lpModuleName == nullptr || NamesMainModule(lpModuleName)) return kMainModule;
+    if (lpModuleName == nullptr || NamesMainModule(lpModuleName))
+        return kMainModule;
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }

@@ -37,7 +37,8 @@ struct Log {
 Log* TheLog() {
     static Log* const log = [] {
         const char* path = std::getenv("VANTREL_STAGE_TRACE");
-        if (path == nullptr || *path == '\0') return static_cast<Log*>(nullptr);
+        if (path == nullptr || *path == '\0')
+            return static_cast<Log*>(nullptr);
         auto* created = new Log;
         created->path = path;
         created->entries.reserve(1u << 16);
@@ -57,12 +58,18 @@ std::int64_t NowNs() {
 
 const char* MarkName(Mark mark) {
     switch (mark) {
-    case Mark::InQueueSeen: return "seen";
-    case Mark::SentTaken: return "taken";
-    case Mark::ReadEnter: return "read";
-    case Mark::ReadDone: return "read_done";
-    case Mark::WriteEnter: return "write";
-    case Mark::WriteDone: return "write_done";
+        case Mark::InQueueSeen:
+            return "seen";
+        case Mark::SentTaken:
+            return "taken";
+        case Mark::ReadEnter:
+            return "read";
+        case Mark::ReadDone:
+            return "read_done";
+        case Mark::WriteEnter:
+            return "write";
+        case Mark::WriteDone:
+            return "write_done";
     }
     return "?";
 }
@@ -71,9 +78,11 @@ bool Enabled() { return TheLog() != nullptr; }
 
 void Flush() {
     Log* log = TheLog();
-    if (log == nullptr) return;
+    if (log == nullptr)
+        return;
     std::lock_guard<std::mutex> lock(log->mutex);
-    if (log->entries.empty()) return;
+    if (log->entries.empty())
+        return;
     // A trace that cannot be written is the bench's loss, not the tool's:
     // say so on stderr and go on.
     std::FILE* out = std::fopen(log->path.c_str(), "a");
@@ -83,16 +92,19 @@ void Flush() {
     }
     for (const Entry& e : log->entries)
         std::fprintf(out, "%s %lld %u\n", MarkName(e.mark), static_cast<long long>(e.ns), e.count);
-    if (std::fclose(out) != 0) std::perror(("VANTREL_STAGE_TRACE: " + log->path).c_str());
+    if (std::fclose(out) != 0)
+        std::perror(("VANTREL_STAGE_TRACE: " + log->path).c_str());
     log->entries.clear();
 }
 
 void Stamp(Mark mark, std::uint32_t count) {
     Log* log = TheLog();
-    if (log == nullptr) return;
+    if (log == nullptr)
+        return;
     const std::int64_t ns = NowNs();
     std::lock_guard<std::mutex> lock(log->mutex);
-    if (log->entries.size() < kMaxEntries) log->entries.push_back(Entry{ns, count, mark});
+    if (log->entries.size() < kMaxEntries)
+        log->entries.push_back(Entry{ns, count, mark});
 }
 
 }  // namespace platform::stage

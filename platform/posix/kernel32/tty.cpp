@@ -65,7 +65,8 @@ bool Vanished(short revents) { return (revents & (POLLHUP | POLLERR | POLLNVAL))
 
 // Milliseconds until deadline for poll, rounded up so a wait never ends early.
 int PollTimeout(Clock::time_point deadline, Clock::time_point now) {
-    if (deadline <= now) return 0;
+    if (deadline <= now)
+        return 0;
     const auto us = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count();
     return static_cast<int>(std::min<long long>((us + 999) / 1000, 1 << 30));
 }
@@ -89,14 +90,16 @@ public:
         // keeps it after we close, and the next open would find it busy. The
         // flock goes too, though a watcher's last ClearCommError may still
         // hold the descriptor for a moment.
-        if (!exclusive_.exchange(false)) return;
+        if (!exclusive_.exchange(false))
+            return;
         tty::SetExclusive(fd_.Get(), false);
         ::flock(fd_.Get(), LOCK_UN);
     }
 
     DWORD GetState(DCB& dcb) override {
         tty::LineSettings line;
-        if (const int err = tty::ReadLineSettings(fd_.Get(), line)) return PortError(err);
+        if (const int err = tty::ReadLineSettings(fd_.Get(), line))
+            return PortError(err);
         std::lock_guard<std::mutex> lock(mutex_);
         dcb = dcb_;
         // The line itself is the truth for what termios holds.
@@ -113,9 +116,11 @@ public:
     }
 
     DWORD SetState(const DCB& dcb) override {
-        if (const DWORD error = Validate(dcb)) return error;
+        if (const DWORD error = Validate(dcb))
+            return error;
         tty::LineSettings before;
-        if (const int err = tty::ReadLineSettings(fd_.Get(), before)) return PortError(err);
+        if (const int err = tty::ReadLineSettings(fd_.Get(), before))
+            return PortError(err);
         tty::LineSettings line;
         line.baud_rate = dcb.BaudRate;
         line.byte_size = dcb.ByteSize;
@@ -127,13 +132,15 @@ public:
         line.xon_char = dcb.XonChar;
         line.xoff_char = dcb.XoffChar;
         std::lock_guard<std::mutex> lock(mutex_);
-        if (const int err = tty::WriteLineSettings(fd_.Get(), line)) return PortError(err);
+        if (const int err = tty::WriteLineSettings(fd_.Get(), line))
+            return PortError(err);
         // Drivers adjust what they cannot do without failing (a pty always
         // runs 8 bits without parity); Windows refuses such a DCB, so do we.
         // The speed is not compared: drivers round it to what their clock
         // divides, as Windows drivers do too.
         tty::LineSettings after;
-        if (const int err = tty::ReadLineSettings(fd_.Get(), after)) return PortError(err);
+        if (const int err = tty::ReadLineSettings(fd_.Get(), after))
+            return PortError(err);
         if (after.byte_size != line.byte_size || after.parity != line.parity || after.stop_bits != line.stop_bits) {
             tty::WriteLineSettings(fd_.Get(), before);
             return ERROR_INVALID_PARAMETER;
@@ -183,7 +190,8 @@ public:
         pollfd p[2] = {{fd_.Get(), POLLIN, 0}, {closed_.Get(), POLLIN, 0}};
         const nfds_t n = closed_.Get() >= 0 ? 2 : 1;
         const int wait_ms = g_inputWaitMs.load(std::memory_order_relaxed);
-        if (::poll(p, n, wait_ms) < 0 && errno != EINTR) return PortError(errno);
+        if (::poll(p, n, wait_ms) < 0 && errno != EINTR)
+            return PortError(errno);
         if (Vanished(p[0].revents)) {
             // A hung-up descriptor polls ready at once; wait the bound on the
             // close alone before failing, or the watcher would spin until
@@ -197,21 +205,29 @@ public:
             return ERROR_BAD_UNIT;
         }
         int waiting = 0;
-        if (::ioctl(fd_.Get(), FIONREAD, &waiting) != 0) return PortError(errno);
+        if (::ioctl(fd_.Get(), FIONREAD, &waiting) != 0)
+            return PortError(errno);
         count = static_cast<DWORD>(std::max(waiting, 0));
         return ERROR_SUCCESS;
     }
 
 private:
     static DWORD Validate(const DCB& dcb) {
-        if (dcb.BaudRate == 0) return ERROR_INVALID_PARAMETER;
-        if (dcb.ByteSize < 5 || dcb.ByteSize > 8) return ERROR_INVALID_PARAMETER;
-        if (dcb.Parity > SPACEPARITY) return ERROR_INVALID_PARAMETER;
+        if (dcb.BaudRate == 0)
+            return ERROR_INVALID_PARAMETER;
+        if (dcb.ByteSize < 5 || dcb.ByteSize > 8)
+            return ERROR_INVALID_PARAMETER;
+        if (dcb.Parity > SPACEPARITY)
+            return ERROR_INVALID_PARAMETER;
         // Windows' own rules: 1.5 stop bits only with 5 data bits, 2 never with 5.
-        if (dcb.StopBits > TWOSTOPBITS) return ERROR_INVALID_PARAMETER;
-        if (dcb.StopBits == ONE5STOPBITS && dcb.ByteSize != 5) return ERROR_INVALID_PARAMETER;
-        if (dcb.StopBits == TWOSTOPBITS && dcb.ByteSize == 5) return ERROR_INVALID_PARAMETER;
-        if ((dcb.fOutX || dcb.fInX) && dcb.XonChar == dcb.XoffChar) return ERROR_INVALID_PARAMETER;
+        if (dcb.StopBits > TWOSTOPBITS)
+            return ERROR_INVALID_PARAMETER;
+        if (dcb.StopBits == ONE5STOPBITS && dcb.ByteSize != 5)
+            return ERROR_INVALID_PARAMETER;
+        if (dcb.StopBits == TWOSTOPBITS && dcb.ByteSize == 5)
+            return ERROR_INVALID_PARAMETER;
+        if ((dcb.fOutX || dcb.fInX) && dcb.XonChar == dcb.XoffChar)
+            return ERROR_INVALID_PARAMETER;
         // What a tty cannot do is refused rather than silently dropped: DSR
         // handshakes, DTR handshake, RTS toggling, and stripping NUL bytes.
         if (dcb.fOutxDsrFlow || dcb.fDsrSensitivity || dcb.fDtrControl == DTR_CONTROL_HANDSHAKE ||
@@ -226,13 +242,17 @@ private:
         int drop = 0;
         (dcb.fDtrControl == DTR_CONTROL_ENABLE ? raise : drop) |= TIOCM_DTR;
         // Under RTS handshake the driver drives RTS itself.
-        if (dcb.fRtsControl == RTS_CONTROL_ENABLE) raise |= TIOCM_RTS;
-        if (dcb.fRtsControl == RTS_CONTROL_DISABLE) drop |= TIOCM_RTS;
+        if (dcb.fRtsControl == RTS_CONTROL_ENABLE)
+            raise |= TIOCM_RTS;
+        if (dcb.fRtsControl == RTS_CONTROL_DISABLE)
+            drop |= TIOCM_RTS;
         for (auto [request, bits] : {std::pair{TIOCMBIS, raise}, std::pair{TIOCMBIC, drop}}) {
-            if (bits == 0 || ::ioctl(fd_.Get(), request, &bits) == 0) continue;
+            if (bits == 0 || ::ioctl(fd_.Get(), request, &bits) == 0)
+                continue;
             // A pty has no modem lines and answers ENOTTY or EINVAL; there is
             // nothing to drive, so that is not a failure of the settings.
-            if (errno == ENOTTY || errno == EINVAL) continue;
+            if (errno == ENOTTY || errno == EINVAL)
+                continue;
             return errno;
         }
         return 0;
@@ -250,7 +270,8 @@ private:
 
 DWORD TtyDevice::Read(BYTE* buffer, DWORD count, DWORD& done) {
     done = 0;
-    if (count == 0) return ERROR_SUCCESS;
+    if (count == 0)
+        return ERROR_SUCCESS;
     COMMTIMEOUTS t;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -277,25 +298,31 @@ DWORD TtyDevice::Read(BYTE* buffer, DWORD count, DWORD& done) {
         if (n > 0) {
             done += static_cast<DWORD>(n);
             last_byte = Clock::now();
-            if (done == count) return ERROR_SUCCESS;
+            if (done == count)
+                return ERROR_SUCCESS;
         } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
             return PortError(errno);
         }
-        if (at_once || (first_byte_only && done > 0)) return ERROR_SUCCESS;
+        if (at_once || (first_byte_only && done > 0))
+            return ERROR_SUCCESS;
         const Clock::time_point now = Clock::now();
         std::optional<Clock::time_point> deadline = total_deadline;
         if (done > 0 && interval != 0 && interval != kMaxDword) {
             const Clock::time_point gap_end = last_byte + std::chrono::milliseconds(interval);
-            if (!deadline || gap_end < *deadline) deadline = gap_end;
+            if (!deadline || gap_end < *deadline)
+                deadline = gap_end;
         }
-        if (deadline && *deadline <= now) return ERROR_SUCCESS;  // a timeout is success with what came
+        if (deadline && *deadline <= now)
+            return ERROR_SUCCESS;  // a timeout is success with what came
         pollfd p{fd_.Get(), POLLIN, 0};
         const int ready = ::poll(&p, 1, deadline ? PollTimeout(*deadline, now) : -1);
-        if (ready < 0 && errno != EINTR) return PortError(errno);
+        if (ready < 0 && errno != EINTR)
+            return PortError(errno);
         if (ready > 0 && Vanished(p.revents)) {
             // The device went away: hand over what came before it, if anything.
             const ssize_t last = (p.revents & POLLIN) ? ::read(fd_.Get(), buffer + done, count - done) : 0;
-            if (last > 0) done += static_cast<DWORD>(last);
+            if (last > 0)
+                done += static_cast<DWORD>(last);
             return done > 0 ? ERROR_SUCCESS : ERROR_BAD_UNIT;
         }
     }
@@ -317,7 +344,8 @@ DWORD TtyDevice::Write(const BYTE* buffer, DWORD count, DWORD& done) {
     if (count == 0) {
         // A port that is gone fails even an empty write, as on Windows.
         pollfd probe{fd_.Get(), POLLOUT, 0};
-        if (::poll(&probe, 1, 0) < 0) return PortError(errno);
+        if (::poll(&probe, 1, 0) < 0)
+            return PortError(errno);
         return Vanished(probe.revents) ? ERROR_BAD_UNIT : ERROR_SUCCESS;
     }
     // The descriptor is non-blocking (see OpenCommDevice), so a stalled line
@@ -330,13 +358,17 @@ DWORD TtyDevice::Write(const BYTE* buffer, DWORD count, DWORD& done) {
             done += static_cast<DWORD>(n);
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return PortError(errno);
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return PortError(errno);
         const Clock::time_point now = Clock::now();
-        if (deadline && *deadline <= now) return ERROR_SUCCESS;  // timed out: success with what went
+        if (deadline && *deadline <= now)
+            return ERROR_SUCCESS;  // timed out: success with what went
         pollfd p{fd_.Get(), POLLOUT, 0};
         const int ready = ::poll(&p, 1, deadline ? PollTimeout(*deadline, now) : -1);
-        if (ready < 0 && errno != EINTR) return PortError(errno);
-        if (ready > 0 && Vanished(p.revents)) return ERROR_BAD_UNIT;
+        if (ready < 0 && errno != EINTR)
+            return PortError(errno);
+        if (ready > 0 && Vanished(p.revents))
+            return ERROR_BAD_UNIT;
     }
     return ERROR_SUCCESS;
 }
@@ -353,14 +385,17 @@ std::unique_ptr<CommDevice> OpenCommDevice(const std::string& path, DWORD desire
         return nullptr;
     };
     int mode = O_RDWR;
-    if (!(desired_access & GENERIC_WRITE)) mode = O_RDONLY;
-    else if (!(desired_access & GENERIC_READ)) mode = O_WRONLY;
+    if (!(desired_access & GENERIC_WRITE))
+        mode = O_RDONLY;
+    else if (!(desired_access & GENERIC_READ))
+        mode = O_WRONLY;
     // O_NONBLOCK so that the open does not wait for a carrier on a modem
     // line, and kept: reads never block anyway (VMIN 0, VTIME 0; they wait in
     // poll), and writes must not block past their timeout, so every call
     // waits in poll with its own deadline.
     UniqueFd fd(::open(path.c_str(), mode | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.Get() < 0) return fail(errno);
+    if (fd.Get() < 0)
+        return fail(errno);
     tty::LineSettings line;
     if (const int err = tty::ReadLineSettings(fd.Get(), line)) {
         failure.error = err == ENOTTY ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(err, ErrorObject::Port);
@@ -373,14 +408,17 @@ std::unique_ptr<CommDevice> OpenCommDevice(const std::string& path, DWORD desire
         // with "access denied". The flock keeps out other programs that
         // honour it and every other open in this process; TIOCEXCL keeps out
         // everyone else who is not privileged.
-        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
-        if (const int err = tty::SetExclusive(fd.Get(), true)) return fail(err);
+        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
+            return fail(errno == EWOULDBLOCK ? EBUSY : errno);
+        if (const int err = tty::SetExclusive(fd.Get(), true))
+            return fail(err);
     }
     // A fresh handle starts raw, 8N1 without flow control at the line's
     // current speed, with DTR and RTS raised: what Windows drivers report.
     line = tty::LineSettings{};
     tty::LineSettings current;
-    if (tty::ReadLineSettings(fd.Get(), current) == 0 && current.baud_rate != 0) line.baud_rate = current.baud_rate;
+    if (tty::ReadLineSettings(fd.Get(), current) == 0 && current.baud_rate != 0)
+        line.baud_rate = current.baud_rate;
     const DCB dcb = DefaultDcb(line.baud_rate);
     auto device = std::make_unique<TtyDevice>(std::move(fd), exclusive, dcb);
     if (const DWORD error = device->SetState(dcb)) {

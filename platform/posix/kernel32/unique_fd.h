@@ -11,12 +11,14 @@ class UniqueFd {
 public:
     explicit UniqueFd(int fd = -1) : fd_(fd) {}
     ~UniqueFd() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
     }
     UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
     UniqueFd& operator=(UniqueFd&& other) noexcept {
         if (this != &other) {
-            if (fd_ >= 0) ::close(fd_);
+            if (fd_ >= 0)
+                ::close(fd_);
             fd_ = other.Release();
         }
         return *this;

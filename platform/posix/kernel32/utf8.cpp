@@ -45,7 +45,8 @@ int Deliver(const std::basic_string<Char>& text, Char* out, int out_size) {
         return 0;
     }
     const int size = static_cast<int>(text.size());
-    if (out_size == 0) return size;
+    if (out_size == 0)
+        return size;
     if (size > out_size) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;

@@ -40,7 +40,8 @@ namespace {
 struct PortSnapshot {
     // Shared with the port cache and with other sets taken while nothing
     // changed; never modified after the listing.
-    std::shared_ptr<const std::vector<posix::SysfsPort>> ports = std::make_shared<const std::vector<posix::SysfsPort>>();
+    std::shared_ptr<const std::vector<posix::SysfsPort>> ports =
+        std::make_shared<const std::vector<posix::SysfsPort>>();
     // What the enumeration ends with: ERROR_NO_MORE_ITEMS, or the failure
     // that may have left a port out.
     DWORD end = ERROR_NO_MORE_ITEMS;
@@ -64,13 +65,11 @@ PortSnapshot* LookUp(HDEVINFO handle) {
     return static_cast<PortSnapshot*>(handle);
 }
 
-bool SameGuid(const GUID& a, const GUID& b) {
-    return std::memcmp(&a, &b, sizeof(GUID)) == 0;
-}
+bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 
 struct DeviceNode {
     std::wstring id;
-    DEVINST parent = 0;    // 0: none known
+    DEVINST parent = 0;     // 0: none known
     std::wstring location;  // as last listed; empty: none
 };
 std::mutex g_nodesLock;
@@ -165,8 +164,8 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP
 }
 
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
-                                              PDWORD PropertyRegDataType, PBYTE PropertyBuffer, DWORD PropertyBufferSize,
-                                              PDWORD RequiredSize) {
+                                              PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
+                                              DWORD PropertyBufferSize, PDWORD RequiredSize) {
     const posix::SysfsPort* port = Member(DeviceInfoSet, DeviceInfoData);
     if (port == nullptr)
         return FALSE;
@@ -218,8 +217,8 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
     return TRUE;
 }
 
-BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, LPWSTR DeviceInstanceId,
-                                        DWORD DeviceInstanceIdSize, PDWORD RequiredSize) {
+BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                        LPWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize, PDWORD RequiredSize) {
     const posix::SysfsPort* port = Member(DeviceInfoSet, DeviceInfoData);
     if (port == nullptr)
         return FALSE;
@@ -269,8 +268,8 @@ CONFIGRET WINAPI CM_Get_Device_IDW(DEVINST dnDevInst, LPWSTR Buffer, ULONG Buffe
     return CR_SUCCESS;
 }
 
-CONFIGRET WINAPI CM_Get_DevNode_Registry_PropertyW(DEVINST dnDevInst, ULONG ulProperty, PULONG pulRegDataType, PVOID Buffer,
-                                                   PULONG pulLength, ULONG ulFlags) {
+CONFIGRET WINAPI CM_Get_DevNode_Registry_PropertyW(DEVINST dnDevInst, ULONG ulProperty, PULONG pulRegDataType,
+                                                   PVOID Buffer, PULONG pulLength, ULONG ulFlags) {
     if (pulLength == nullptr)
         return CR_INVALID_POINTER;
     if (ulFlags != 0)

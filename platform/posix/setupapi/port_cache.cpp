@@ -89,8 +89,6 @@ PresentPorts PresentSysfsPorts() {
     return {ports, scan.complete, scan.listed, scan.error};
 }
 
-std::uint64_t SysfsFullScanCount() {
-    return g_fullScans.load();
-}
+std::uint64_t SysfsFullScanCount() { return g_fullScans.load(); }
 
 }  // namespace posix

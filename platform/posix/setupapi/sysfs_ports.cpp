@@ -80,9 +80,7 @@ struct DirCloser {
 using Dir = std::unique_ptr<DIR, DirCloser>;
 
 // Absence is an answer; anything else means the tree could not be read.
-bool IsAbsence(int error) {
-    return error == ENOENT || error == ENOTDIR;
-}
+bool IsAbsence(int error) { return error == ENOENT || error == ENOTDIR; }
 
 std::atomic<SysfsFaultHook> g_faultHook{nullptr};
 
@@ -277,7 +275,9 @@ public:
     }
 
     bool Hex(const std::string& dir, const char* name, unsigned long* value) { return Number(dir, name, 16, value); }
-    bool Decimal(const std::string& dir, const char* name, unsigned long* value) { return Number(dir, name, 10, value); }
+    bool Decimal(const std::string& dir, const char* name, unsigned long* value) {
+        return Number(dir, name, 10, value);
+    }
 
     bool Exists(const std::string& path) {
         if (!Faulted(path) && access(path.c_str(), F_OK) == 0)
@@ -331,7 +331,8 @@ private:
 // Walks up from the port's device node to the USB device (the node with
 // idVendor), remembering the interface (bInterfaceNumber) passed on the way.
 bool FindUsbParents(PortReader& reader, const std::string& deviceDir, UsbIdentity* usb) {
-    for (std::string dir = deviceDir; dir.size() > kDevicesRoot.size() && dir.compare(0, kDevicesRoot.size(), kDevicesRoot) == 0;
+    for (std::string dir = deviceDir;
+         dir.size() > kDevicesRoot.size() && dir.compare(0, kDevicesRoot.size(), kDevicesRoot) == 0;
          dir = Parent(dir)) {
         if (reader.Exists(dir + "/idVendor")) {
             usb->deviceDir = dir;
@@ -352,10 +353,8 @@ struct PortDescription {
 };
 constexpr PortDescription kUsbPortDescriptions[] = {
     {"cdc_acm", L"USB Serial Device"},  // usbser.sys, Windows 10 and later
-    {"ftdi_sio", L"USB Serial Port"},
-    {"cp210x", L"Silicon Labs CP210x USB to UART Bridge"},
-    {"ch341", L"USB-SERIAL CH340"},
-    {"pl2303", L"Prolific USB-to-Serial Comm Port"},
+    {"ftdi_sio", L"USB Serial Port"},  {"cp210x", L"Silicon Labs CP210x USB to UART Bridge"},
+    {"ch341", L"USB-SERIAL CH340"},    {"pl2303", L"Prolific USB-to-Serial Comm Port"},
 };
 // A USB port of any other driver, or of an interface without one.
 constexpr wchar_t kUsbPortDescription[] = L"USB Serial Device";
@@ -434,7 +433,8 @@ void DescribeOther(PortReader& reader, const std::string& deviceDir, const std::
         // the ACPI tables name, and in upper case as Windows spells them
         // (Linux keeps the firmware's spelling, WACf004).
         std::string upper = pnpId;
-        std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        std::transform(upper.begin(), upper.end(), upper.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
         const std::wstring id = Widen(upper);
         if (IsPnpId(upper))
             port->hardwareIds = {L"ACPI\\VEN_" + id.substr(0, 3) + L"&DEV_" + id.substr(3), L"ACPI\\" + id, L"*" + id};
@@ -443,7 +443,8 @@ void DescribeOther(PortReader& reader, const std::string& deviceDir, const std::
     } else {
         std::string subsystem;
         std::string bus = reader.Follow(deviceDir, "subsystem", &subsystem) ? BaseName(subsystem) : "unknown";
-        std::transform(bus.begin(), bus.end(), bus.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        std::transform(bus.begin(), bus.end(), bus.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
         port->hardwareIds = {Widen(bus) + L"\\" + Widen(driver.empty() ? "unknown" : driver)};
     }
     port->friendlyName = kBoardPortDescription;
@@ -561,19 +562,13 @@ bool DescribePort(PortReader& reader, int classFd, const std::string& name, Sysf
     return true;
 }
 
-bool SameTime(const timespec& a, const timespec& b) {
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
+bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 
-bool IsDotEntry(const char* name) {
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
+bool IsDotEntry(const char* name) { return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')); }
 
 }  // namespace
 
-void SetSysfsFaultHookForTest(SysfsFaultHook hook) {
-    g_faultHook.store(hook, std::memory_order_release);
-}
+void SetSysfsFaultHookForTest(SysfsFaultHook hook) { g_faultHook.store(hook, std::memory_order_release); }
 
 bool PortNameLess(const std::string& a, const std::string& b) {
     size_t i = 0, j = 0;
@@ -642,9 +637,7 @@ SysfsPortScan ScanSysfsPorts() {
     return scan;
 }
 
-std::vector<SysfsPort> ListSysfsPorts() {
-    return ScanSysfsPorts().ports;
-}
+std::vector<SysfsPort> ListSysfsPorts() { return ScanSysfsPorts().ports; }
 
 bool ReadTtyClassState(TtyClassState* state) {
     state->listing.clear();
@@ -692,9 +685,9 @@ bool ReadTtyClassState(TtyClassState* state) {
 }
 
 bool operator==(const TtyClassState& a, const TtyClassState& b) {
-    return a.classDevice == b.classDevice && a.classInode == b.classInode && SameTime(a.classModified, b.classModified) &&
-           a.devError == b.devError && a.devDevice == b.devDevice && a.devInode == b.devInode &&
-           SameTime(a.devModified, b.devModified) && a.listing == b.listing;
+    return a.classDevice == b.classDevice && a.classInode == b.classInode &&
+           SameTime(a.classModified, b.classModified) && a.devError == b.devError && a.devDevice == b.devDevice &&
+           a.devInode == b.devInode && SameTime(a.devModified, b.devModified) && a.listing == b.listing;
 }
 
 bool RecheckHolds(const SysfsRecheck& recheck) {

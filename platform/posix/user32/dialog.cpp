@@ -30,8 +30,8 @@ const wchar_t kDialogClass[] = L"#32770";
 
 namespace {
 
-constexpr int kBaseUnitX = 6;   // pixels per 4 horizontal dialog units
-constexpr int kBaseUnitY = 13;  // pixels per 8 vertical dialog units
+constexpr int kBaseUnitX = 6;                // pixels per 4 horizontal dialog units
+constexpr int kBaseUnitY = 13;               // pixels per 8 vertical dialog units
 constexpr size_t kMaxTemplateString = 4096;  // a longer string means the data is not a template
 
 int MulDivRound(int value, int numerator, int denominator) {
@@ -72,12 +72,15 @@ public:
     bool String(std::wstring* out) {
         out->clear();
         for (;;) {
-            if (out->size() > kMaxTemplateString) return false;
+            if (out->size() > kMaxTemplateString)
+                return false;
             WORD unit = Word();
-            if (unit == 0) return true;
+            if (unit == 0)
+                return true;
             if (unit >= 0xD800 && unit < 0xDC00) {
                 WORD low = Word();
-                if (low < 0xDC00 || low > 0xDFFF) return false;
+                if (low < 0xDC00 || low > 0xDFFF)
+                    return false;
                 out->push_back(static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00)));
             } else {
                 out->push_back(static_cast<wchar_t>(unit));
@@ -89,7 +92,8 @@ public:
         *ordinal = 0;
         text->clear();
         WORD first = Word();
-        if (first == 0x0000) return true;
+        if (first == 0x0000)
+            return true;
         if (first == 0xFFFF) {
             *ordinal = Word();
             return true;
@@ -122,13 +126,20 @@ struct DialogTemplate {
 
 const wchar_t* AtomClass(WORD atom) {
     switch (atom) {
-    case 0x80: return L"Button";
-    case 0x81: return L"Edit";
-    case 0x82: return L"Static";
-    case 0x83: return L"ListBox";
-    case 0x84: return L"ScrollBar";
-    case 0x85: return L"ComboBox";
-    default: return nullptr;
+        case 0x80:
+            return L"Button";
+        case 0x81:
+            return L"Edit";
+        case 0x82:
+            return L"Static";
+        case 0x83:
+            return L"ListBox";
+        case 0x84:
+            return L"ScrollBar";
+        case 0x85:
+            return L"ComboBox";
+        default:
+            return nullptr;
     }
 }
 
@@ -215,7 +226,8 @@ bool IsTabStopLocked(HWND hwnd) {
 
 HWND CreateDialogInternal(LPCDLGTEMPLATEW tmpl, HWND parent, DLGPROC proc, LPARAM init) {
     DialogTemplate t;
-    if (!ParseTemplate(tmpl, &t)) return nullptr;
+    if (!ParseTemplate(tmpl, &t))
+        return nullptr;
     if (parent && !IsWindow(parent)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return nullptr;
@@ -230,7 +242,8 @@ HWND CreateDialogInternal(LPCDLGTEMPLATEW tmpl, HWND parent, DLGPROC proc, LPARA
     }
     // Created hidden; shown after WM_INITDIALOG when the template says so.
     HWND dlg = CreateWindowInternal(kDialogClass, t.title, t.style & ~WS_VISIBLE, t.exStyle, rect, parent, 0, proc);
-    if (!dlg) return nullptr;
+    if (!dlg)
+        return nullptr;
     for (const auto& item : t.items) {
         RECT r = DialogUnitsToPixels(item.x, item.y, item.cx, item.cy);
         if (!CreateWindowInternal(item.className, item.text, item.style | WS_CHILD, item.exStyle, r, dlg, item.id,
@@ -249,9 +262,11 @@ HWND CreateDialogInternal(LPCDLGTEMPLATEW tmpl, HWND parent, DLGPROC proc, LPARA
     }
     // TRUE asks for the default focus: the first tab stop as it is now.
     if (wantsFocus) {
-        if (HWND focus = NextTabStop(dlg, nullptr, false)) SetFocus(focus);
+        if (HWND focus = NextTabStop(dlg, nullptr, false))
+            SetFocus(focus);
     }
-    if (t.style & WS_VISIBLE) ShowWindow(dlg, SW_SHOWNORMAL);
+    if (t.style & WS_VISIBLE)
+        ShowWindow(dlg, SW_SHOWNORMAL);
     return dlg;
 }
 
@@ -267,7 +282,8 @@ int DefaultCommandId(HWND dlg, HWND* button) {
     std::lock_guard<std::mutex> lock(Reg().lock);
     *button = nullptr;
     auto w = FindLocked(dlg);
-    if (!w) return IDOK;
+    if (!w)
+        return IDOK;
     for (HWND child : w->children) {
         auto c = FindLocked(child);
         if (c && c->className == WC_BUTTONW && (c->style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
@@ -285,7 +301,8 @@ void SendCommand(HWND dlg, int id) {
         if (auto w = FindLocked(dlg)) {
             for (HWND child : w->children) {
                 auto c = FindLocked(child);
-                if (c && static_cast<int>(c->id) == id) control = child;
+                if (c && static_cast<int>(c->id) == id)
+                    control = child;
             }
         }
     }
@@ -294,14 +311,14 @@ void SendCommand(HWND dlg, int id) {
 
 bool ReturnsValueDirectly(UINT message) {
     switch (message) {
-    case WM_INITDIALOG:
-    case WM_QUERYDRAGICON:
-    case 0x0039:  // WM_COMPAREITEM
-    case 0x002E:  // WM_VKEYTOITEM
-    case 0x002F:  // WM_CHARTOITEM
-        return true;
-    default:
-        return message >= 0x0132 && message <= 0x0138;  // WM_CTLCOLOR*
+        case WM_INITDIALOG:
+        case WM_QUERYDRAGICON:
+        case 0x0039:  // WM_COMPAREITEM
+        case 0x002E:  // WM_VKEYTOITEM
+        case 0x002F:  // WM_CHARTOITEM
+            return true;
+        default:
+            return message >= 0x0132 && message <= 0x0138;  // WM_CTLCOLOR*
     }
 }
 
@@ -310,15 +327,18 @@ bool ReturnsValueDirectly(UINT message) {
 HWND NextTabStop(HWND dlg, HWND from, bool backwards) {
     std::lock_guard<std::mutex> lock(Reg().lock);
     auto w = FindLocked(dlg);
-    if (!w) return nullptr;
+    if (!w)
+        return nullptr;
     std::vector<HWND> order = w->children;
-    if (backwards) std::reverse(order.begin(), order.end());
+    if (backwards)
+        std::reverse(order.begin(), order.end());
     auto start = std::find(order.begin(), order.end(), from);
     size_t n = order.size();
     size_t begin = start == order.end() ? n - 1 : static_cast<size_t>(start - order.begin());
     for (size_t k = 1; k <= n; ++k) {
         HWND candidate = order[(begin + k) % n];
-        if (IsTabStopLocked(candidate)) return candidate;
+        if (IsTabStopLocked(candidate))
+            return candidate;
     }
     return nullptr;
 }
@@ -328,18 +348,21 @@ LRESULT CALLBACK DialogWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     {
         std::lock_guard<std::mutex> lock(Reg().lock);
         auto w = FindLocked(hwnd);
-        if (!w) return 0;
+        if (!w)
+            return 0;
         proc = w->dlgProc;
     }
     if (proc) {
         INT_PTR handled = proc(hwnd, message, wParam, lParam);
         if (handled) {
-            if (ReturnsValueDirectly(message)) return handled;
+            if (ReturnsValueDirectly(message))
+                return handled;
             std::lock_guard<std::mutex> lock(Reg().lock);
             auto w = FindLocked(hwnd);
             return w ? w->msgResult : 0;
         }
-        if (!IsWindow(hwnd)) return 0;
+        if (!IsWindow(hwnd))
+            return 0;
     }
     return DefDlgProcW(hwnd, message, wParam, lParam);
 }
@@ -350,30 +373,36 @@ using namespace user32;
 
 LRESULT WINAPI DefDlgProcW(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam) {
     switch (Msg) {
-    case WM_INITDIALOG:
-    case WM_COMMAND: return 0;
-    case WM_CLOSE:
-        // A dialog is closed by its Cancel command, which its procedure may refuse.
-        PostMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(hDlg, IDCANCEL)));
-        return 0;
-    case WM_NEXTDLGCTL: {
-        HWND target = lParam ? reinterpret_cast<HWND>(wParam) : NextTabStop(hDlg, GetFocus(), wParam != 0);
-        if (target) SetFocus(target);
-        return 0;
-    }
-    case WM_SETFOCUS: {
-        HWND restore = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(Reg().lock);
-            auto w = FindLocked(hDlg);
-            if (w && FindLocked(w->lastFocus)) restore = w->lastFocus;
+        case WM_INITDIALOG:
+        case WM_COMMAND:
+            return 0;
+        case WM_CLOSE:
+            // A dialog is closed by its Cancel command, which its procedure may refuse.
+            PostMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(hDlg, IDCANCEL)));
+            return 0;
+        case WM_NEXTDLGCTL: {
+            HWND target = lParam ? reinterpret_cast<HWND>(wParam) : NextTabStop(hDlg, GetFocus(), wParam != 0);
+            if (target)
+                SetFocus(target);
+            return 0;
         }
-        if (!restore) restore = NextTabStop(hDlg, nullptr, false);
-        if (restore) SetFocus(restore);
-        return 0;
-    }
-    default: return DefWindowProcW(hDlg, Msg, wParam, lParam);
+        case WM_SETFOCUS: {
+            HWND restore = nullptr;
+            {
+                std::lock_guard<std::mutex> lock(Reg().lock);
+                auto w = FindLocked(hDlg);
+                if (w && FindLocked(w->lastFocus))
+                    restore = w->lastFocus;
+            }
+            if (!restore)
+                restore = NextTabStop(hDlg, nullptr, false);
+            if (restore)
+                SetFocus(restore);
+            return 0;
+        }
+        default:
+            return DefWindowProcW(hDlg, Msg, wParam, lParam);
     }
 }
 
@@ -390,7 +419,8 @@ INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE /*hInstance*/, LPCDLGTEMPLATEW 
     }
     // The owner takes no input while its modal dialog is up.
     bool ownerDisabled = hWndParent && IsWindowEnabled(hWndParent);
-    if (ownerDisabled) EnableWindow(hWndParent, FALSE);
+    if (ownerDisabled)
+        EnableWindow(hWndParent, FALSE);
     HWND dlg = CreateDialogInternal(hDialogTemplate, hWndParent, lpDialogFunc, dwInitParam);
     INT_PTR result = -1;
     if (dlg) {
@@ -398,7 +428,8 @@ INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE /*hInstance*/, LPCDLGTEMPLATEW 
         int quitCode = 0;
         while (!DialogEnded(dlg)) {
             MSG m;
-            if (!NextMessage(&m, nullptr, 0, 0, true, true, [dlg] { return DialogEnded(dlg); })) continue;
+            if (!NextMessage(&m, nullptr, 0, 0, true, true, [dlg] { return DialogEnded(dlg); }))
+                continue;
             if (m.message == WM_QUIT) {
                 // As on Windows the modal loop ends and leaves the quit for the outer loop.
                 quit = true;
@@ -413,12 +444,16 @@ INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE /*hInstance*/, LPCDLGTEMPLATEW 
         {
             std::lock_guard<std::mutex> lock(Reg().lock);
             auto w = FindLocked(dlg);
-            if (w && w->ended) result = w->endResult;
+            if (w && w->ended)
+                result = w->endResult;
         }
-        if (IsWindow(dlg)) DestroyWindow(dlg);
-        if (quit) PostQuitMessage(quitCode);
+        if (IsWindow(dlg))
+            DestroyWindow(dlg);
+        if (quit)
+            PostQuitMessage(quitCode);
     }
-    if (ownerDisabled && IsWindow(hWndParent)) EnableWindow(hWndParent, TRUE);
+    if (ownerDisabled && IsWindow(hWndParent))
+        EnableWindow(hWndParent, TRUE);
     return result;
 }
 
@@ -437,15 +472,18 @@ BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult) {
     }
     // The modal loop may be waiting: let it see that it is over.
     Driver().Wake(owner);
-    if (owner == CurrentThread()) ShowWindow(hDlg, SW_HIDE);
+    if (owner == CurrentThread())
+        ShowWindow(hDlg, SW_HIDE);
     return TRUE;
 }
 
 BOOL WINAPI IsDialogMessageW(HWND hDlg, LPMSG lpMsg) {
-    if (!lpMsg) return FALSE;
+    if (!lpMsg)
+        return FALSE;
     {
         std::lock_guard<std::mutex> lock(Reg().lock);
-        if (!FindLocked(hDlg) || !IsSelfOrDescendantLocked(hDlg, lpMsg->hwnd)) return FALSE;
+        if (!FindLocked(hDlg) || !IsSelfOrDescendantLocked(hDlg, lpMsg->hwnd))
+            return FALSE;
     }
     HWND focus = GetFocus();
     bool focusInDialog = false;
@@ -455,30 +493,35 @@ BOOL WINAPI IsDialogMessageW(HWND hDlg, LPMSG lpMsg) {
     }
     // The focused control may claim the key for itself.
     bool key = lpMsg->message == WM_KEYDOWN;
-    LRESULT code = key && focusInDialog
-                       ? SendMessageW(focus, WM_GETDLGCODE, lpMsg->wParam, reinterpret_cast<LPARAM>(lpMsg))
-                       : 0;
+    LRESULT code =
+        key && focusInDialog ? SendMessageW(focus, WM_GETDLGCODE, lpMsg->wParam, reinterpret_cast<LPARAM>(lpMsg)) : 0;
     if (key && !(code & DLGC_WANTALLKEYS)) {
         switch (lpMsg->wParam) {
-        case VK_ESCAPE: SendCommand(hDlg, IDCANCEL); return TRUE;
-        case VK_RETURN: {
-            // A focused push button takes Enter as a click; otherwise it is the
-            // dialog's default command.
-            if (code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) {
-                SendMessageW(focus, BM_CLICK, 0, 0);
+            case VK_ESCAPE:
+                SendCommand(hDlg, IDCANCEL);
+                return TRUE;
+            case VK_RETURN: {
+                // A focused push button takes Enter as a click; otherwise it is the
+                // dialog's default command.
+                if (code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) {
+                    SendMessageW(focus, BM_CLICK, 0, 0);
+                    return TRUE;
+                }
+                HWND button = nullptr;
+                int id = DefaultCommandId(hDlg, &button);
+                if (button && !IsWindowEnabled(button))
+                    return TRUE;
+                SendCommand(hDlg, id);
                 return TRUE;
             }
-            HWND button = nullptr;
-            int id = DefaultCommandId(hDlg, &button);
-            if (button && !IsWindowEnabled(button)) return TRUE;
-            SendCommand(hDlg, id);
-            return TRUE;
-        }
-        case VK_TAB:
-            if (code & DLGC_WANTTAB) break;
-            if (HWND next = NextTabStop(hDlg, focusInDialog ? focus : nullptr, false)) SetFocus(next);
-            return TRUE;
-        default: break;
+            case VK_TAB:
+                if (code & DLGC_WANTTAB)
+                    break;
+                if (HWND next = NextTabStop(hDlg, focusInDialog ? focus : nullptr, false))
+                    SetFocus(next);
+                return TRUE;
+            default:
+                break;
         }
     }
     if (lpMsg->message == WM_SYSKEYDOWN && lpMsg->wParam == VK_F4) {

@@ -16,9 +16,11 @@ namespace {
 bool AcceptsInput(HWND hwnd) {
     std::lock_guard<std::mutex> lock(Reg().lock);
     auto w = FindLocked(hwnd);
-    if (!w) return false;
+    if (!w)
+        return false;
     for (; w; w = (w->style & WS_CHILD) ? FindLocked(w->parent) : nullptr)
-        if (w->style & WS_DISABLED) return false;
+        if (w->style & WS_DISABLED)
+            return false;
     return true;
 }
 
@@ -34,32 +36,41 @@ bool IsDropList(HWND combo) { return (GetWindowLongW(combo, GWL_STYLE) & 0x3) ==
 
 void OperatorKey(HWND dlg, UINT vk, bool alt) {
     RunOnWindowThread(dlg, [dlg, vk, alt]() -> LRESULT {
-        if (!AcceptsInput(dlg)) return 0;
+        if (!AcceptsInput(dlg))
+            return 0;
         HWND focus = GetFocus();
         bool inDialog = false;
         {
             std::lock_guard<std::mutex> lock(Reg().lock);
             inDialog = focus && IsSelfOrDescendantLocked(dlg, focus);
         }
-        MSG m{inDialog ? focus : dlg, alt ? static_cast<UINT>(WM_SYSKEYDOWN) : static_cast<UINT>(WM_KEYDOWN), vk, 0,
-              Driver().Now(), {0, 0}};
-        if (!IsDialogMessageW(dlg, &m)) DispatchMessageW(&m);
+        MSG m{inDialog ? focus : dlg,
+              alt ? static_cast<UINT>(WM_SYSKEYDOWN) : static_cast<UINT>(WM_KEYDOWN),
+              vk,
+              0,
+              Driver().Now(),
+              {0, 0}};
+        if (!IsDialogMessageW(dlg, &m))
+            DispatchMessageW(&m);
         return 0;
     });
 }
 
 void OperatorClose(HWND hwnd) {
     RunOnWindowThread(hwnd, [hwnd]() -> LRESULT {
-        if (AcceptsInput(hwnd)) SendMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+        if (AcceptsInput(hwnd))
+            SendMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
         return 0;
     });
 }
 
 void OperatorDropDown(HWND combo) {
     RunOnWindowThread(combo, [combo]() -> LRESULT {
-        if (!AcceptsInput(combo)) return 0;
+        if (!AcceptsInput(combo))
+            return 0;
         // Opening an open list closes it first, as a second click does.
-        if (SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0)) SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
+        if (SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0))
+            SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
         SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0);
         return 0;
     });
@@ -70,17 +81,21 @@ void OperatorCloseUp(HWND combo) {
         // Not input but what the screen shows: a list that is gone is closed
         // even if its control was disabled meanwhile. Otherwise the dialog
         // manager would keep giving Tab, Enter and Esc to a list nobody sees.
-        if (SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0)) SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
+        if (SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0))
+            SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
         return 0;
     });
 }
 
 void OperatorSelect(HWND combo, int index) {
     RunOnWindowThread(combo, [combo, index]() -> LRESULT {
-        if (!AcceptsInput(combo)) return 0;
-        if (SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0) == CB_ERR) return 0;
+        if (!AcceptsInput(combo))
+            return 0;
+        if (SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0) == CB_ERR)
+            return 0;
         Notify(combo, CBN_SELCHANGE);
-        if (SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0)) SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
+        if (SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0))
+            SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
         Notify(combo, CBN_SELENDOK);
         return 0;
     });
@@ -88,11 +103,14 @@ void OperatorSelect(HWND combo, int index) {
 
 void OperatorType(HWND combo, const std::wstring& text) {
     RunOnWindowThread(combo, [combo, &text]() -> LRESULT {
-        if (!AcceptsInput(combo)) return 0;
+        if (!AcceptsInput(combo))
+            return 0;
         if (IsDropList(combo)) {
             // Typing in a list that cannot be edited picks the first item that starts so.
-            LRESULT found = SendMessageW(combo, CB_FINDSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text.c_str()));
-            if (found == CB_ERR) return 0;
+            LRESULT found =
+                SendMessageW(combo, CB_FINDSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text.c_str()));
+            if (found == CB_ERR)
+                return 0;
             SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(found), 0);
             Notify(combo, CBN_SELCHANGE);
             return 0;
@@ -106,7 +124,8 @@ void OperatorType(HWND combo, const std::wstring& text) {
 
 void OperatorClick(HWND button) {
     RunOnWindowThread(button, [button]() -> LRESULT {
-        if (!AcceptsInput(button)) return 0;
+        if (!AcceptsInput(button))
+            return 0;
         // A mouse click gives the button the focus before it acts.
         SetFocus(button);
         SendMessageW(button, BM_CLICK, 0, 0);

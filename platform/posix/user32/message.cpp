@@ -32,16 +32,20 @@ struct ThreadExit {
         {
             std::lock_guard<std::mutex> lock(reg.lock);
             for (auto& [hwnd, w] : reg.windows)
-                if (w->thread == me) owned.push_back(hwnd);
+                if (w->thread == me)
+                    owned.push_back(hwnd);
         }
         // Children were created after their parents: announce them first.
-        for (auto it = owned.rbegin(); it != owned.rend(); ++it) Driver().WindowDestroyed(*it);
+        for (auto it = owned.rbegin(); it != owned.rend(); ++it)
+            Driver().WindowDestroyed(*it);
         {
             std::lock_guard<std::mutex> lock(reg.lock);
             for (HWND hwnd : owned) {
                 auto w = FindLocked(hwnd);
-                if (!w) continue;
-                if (auto p = FindLocked(w->parent)) std::erase(p->children, hwnd);
+                if (!w)
+                    continue;
+                if (auto p = FindLocked(w->parent))
+                    std::erase(p->children, hwnd);
                 PurgeWindowLocked(hwnd);
                 reg.windows.erase(hwnd);
             }
@@ -62,8 +66,10 @@ struct ThreadExit {
 thread_local int t_sentHandled = 0;
 
 bool FilterMatchesLocked(const MSG& m, HWND filter, UINT filterMin, UINT filterMax) {
-    if (filter && !IsSelfOrDescendantLocked(filter, m.hwnd)) return false;
-    if (filterMin == 0 && filterMax == 0) return true;
+    if (filter && !IsSelfOrDescendantLocked(filter, m.hwnd))
+        return false;
+    if (filterMin == 0 && filterMax == 0)
+        return true;
     return m.message >= filterMin && m.message <= filterMax;
 }
 
@@ -86,7 +92,8 @@ LRESULT SendCore(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, std::fun
         owner = w->thread;
         if (owner != me) {
             auto it = reg.queues.find(owner);
-            if (it == reg.queues.end()) return 0;  // the window's thread has ended
+            if (it == reg.queues.end())
+                return 0;  // the window's thread has ended
             sm = std::make_shared<SentMessage>();
             sm->hwnd = hwnd;
             sm->message = message;
@@ -96,7 +103,8 @@ LRESULT SendCore(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, std::fun
             it->second->sent.push_back(sm);
         }
     }
-    if (!sm) return fn ? fn() : CallWindow(hwnd, message, wParam, lParam);
+    if (!sm)
+        return fn ? fn() : CallWindow(hwnd, message, wParam, lParam);
     Driver().Wake(owner);
     reg.sendDone.notify_all();  // the owner may itself be blocked in a send
     std::unique_lock<std::mutex> lock(reg.lock);
@@ -119,7 +127,8 @@ ThreadQueue& MyQueueLocked() {
     thread_local ThreadExit exitGuard;
     (void)exitGuard;
     auto& slot = Reg().queues[CurrentThread()];
-    if (!slot) slot = std::make_shared<ThreadQueue>();
+    if (!slot)
+        slot = std::make_shared<ThreadQueue>();
     return *slot;
 }
 
@@ -128,7 +137,8 @@ LRESULT CallWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     {
         std::lock_guard<std::mutex> lock(Reg().lock);
         auto w = FindLocked(hwnd);
-        if (!w) return 0;
+        if (!w)
+            return 0;
         proc = w->proc;
     }
     return proc(hwnd, message, wParam, lParam);
@@ -147,7 +157,8 @@ int ProcessSentMessages() {
         {
             std::lock_guard<std::mutex> lock(reg.lock);
             auto it = reg.queues.find(me);
-            if (it == reg.queues.end() || it->second->sent.empty()) break;
+            if (it == reg.queues.end() || it->second->sent.empty())
+                break;
             sm = it->second->sent.front();
             it->second->sent.pop_front();
         }
@@ -171,7 +182,8 @@ void PurgeWindowLocked(HWND hwnd) {
     for (auto& [thread, q] : reg.queues) {
         std::erase_if(q->posted, [hwnd](const MSG& m) { return m.hwnd == hwnd; });
         std::erase_if(q->sent, [hwnd](const std::shared_ptr<SentMessage>& sm) {
-            if (sm->hwnd != hwnd) return false;
+            if (sm->hwnd != hwnd)
+                return false;
             sm->result = 0;
             sm->done = true;
             return true;
@@ -186,27 +198,35 @@ bool NextMessage(MSG* msg, HWND filter, UINT filterMin, UINT filterMax, bool rem
     DWORD me = CurrentThread();
     for (;;) {
         ProcessSentMessages();
-        if (stop && stop()) return false;
+        if (stop && stop())
+            return false;
         DWORD delay = 0;
         {
             std::lock_guard<std::mutex> lock(reg.lock);
             ThreadQueue& q = MyQueueLocked();
-            if (!q.sent.empty()) continue;  // arrived meanwhile: they go first
+            if (!q.sent.empty())
+                continue;  // arrived meanwhile: they go first
             for (auto it = q.posted.begin(); it != q.posted.end(); ++it) {
-                if (!FilterMatchesLocked(*it, filter, filterMin, filterMax)) continue;
+                if (!FilterMatchesLocked(*it, filter, filterMin, filterMax))
+                    continue;
                 *msg = *it;
-                if (remove) q.posted.erase(it);
+                if (remove)
+                    q.posted.erase(it);
                 return true;
             }
             // WM_QUIT passes every filter, as on Windows.
             if (q.quit) {
                 *msg = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(q.quitCode), 0, Driver().Now(), {0, 0}};
-                if (remove) q.quit = false;
+                if (remove)
+                    q.quit = false;
                 return true;
             }
-            if (RangeAllows(WM_PAINT, filterMin, filterMax) && TakePaintLocked(me, filter, remove, msg)) return true;
-            if (RangeAllows(WM_TIMER, filterMin, filterMax) && TakeDueTimerLocked(me, filter, remove, msg)) return true;
-            if (!wait) return false;
+            if (RangeAllows(WM_PAINT, filterMin, filterMax) && TakePaintLocked(me, filter, remove, msg))
+                return true;
+            if (RangeAllows(WM_TIMER, filterMin, filterMax) && TakeDueTimerLocked(me, filter, remove, msg))
+                return true;
+            if (!wait)
+                return false;
             delay = NextTimerDelayLocked(me);
         }
         Driver().WaitForEvents(delay);
@@ -306,7 +326,8 @@ LRESULT WINAPI DispatchMessageW(const MSG* lpMsg) {
     }
     // Thread messages have no window to go to. A WM_TIMER's lParam would name
     // a timer procedure; none are supported, so it is never called.
-    if (!lpMsg->hwnd) return 0;
+    if (!lpMsg->hwnd)
+        return 0;
     if (!IsWindow(lpMsg->hwnd)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;

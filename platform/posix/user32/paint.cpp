@@ -40,10 +40,13 @@ uintptr_t g_nextDC = 0x20000;
 
 bool TakePaintLocked(DWORD thread, HWND filter, bool remove, MSG* msg) {
     for (auto& [hwnd, w] : Reg().windows) {
-        if (w->thread != thread || !w->needsPaint) continue;
-        if (filter && !IsSelfOrDescendantLocked(filter, hwnd)) continue;
+        if (w->thread != thread || !w->needsPaint)
+            continue;
+        if (filter && !IsSelfOrDescendantLocked(filter, hwnd))
+            continue;
         *msg = MSG{hwnd, WM_PAINT, 0, 0, Driver().Now(), {0, 0}};
-        if (remove) w->needsPaint = false;
+        if (remove)
+            w->needsPaint = false;
         return true;
     }
     return false;
@@ -61,7 +64,8 @@ BOOL WINAPI InvalidateRect(HWND hWnd, const RECT* /*lpRect*/, BOOL /*bErase*/) {
         if (!hWnd) {
             // No window: every top-level window of the calling thread.
             for (auto& [h, w] : reg.windows)
-                if (w->thread == owner && !(w->style & WS_CHILD)) w->needsPaint = true;
+                if (w->thread == owner && !(w->style & WS_CHILD))
+                    w->needsPaint = true;
         } else {
             auto w = FindLocked(hWnd);
             if (!w) {
@@ -87,7 +91,8 @@ BOOL WINAPI UpdateWindow(HWND hWnd) {
         }
         paint = w->needsPaint;
     }
-    if (paint) SendMessageW(hWnd, WM_PAINT, 0, 0);
+    if (paint)
+        SendMessageW(hWnd, WM_PAINT, 0, 0);
     return TRUE;
 }
 
@@ -127,8 +132,10 @@ HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName) {
         auto id = static_cast<WORD>(reinterpret_cast<ULONG_PTR>(lpIconName));
         // The application's one icon; the module handle is not checked
         // because the executable is the only resource module there is.
-        if (id == kMainFrameIconId) return AsHandle(kMainFrameIcon);
-        if (!hInstance && id == kApplicationIcon.resourceId) return AsHandle(kApplicationIcon);
+        if (id == kMainFrameIconId)
+            return AsHandle(kMainFrameIcon);
+        if (!hInstance && id == kApplicationIcon.resourceId)
+            return AsHandle(kApplicationIcon);
     }
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return nullptr;
@@ -146,12 +153,17 @@ BOOL WINAPI DrawIcon(HDC hDC, int /*X*/, int /*Y*/, HICON hIcon) {
 
 int WINAPI GetSystemMetrics(int nIndex) {
     switch (nIndex) {
-    case SM_CXICON:
-    case SM_CYICON: return 32;
-    case SM_CXSMICON:
-    case SM_CYSMICON: return 16;
-    case SM_CXSCREEN: return Driver().ScreenWidth();
-    case SM_CYSCREEN: return Driver().ScreenHeight();
-    default: return 0;  // as Windows does for an index it does not know
+        case SM_CXICON:
+        case SM_CYICON:
+            return 32;
+        case SM_CXSMICON:
+        case SM_CYSMICON:
+            return 16;
+        case SM_CXSCREEN:
+            return Driver().ScreenWidth();
+        case SM_CYSCREEN:
+            return Driver().ScreenHeight();
+        default:
+            return 0;  // as Windows does for an index it does not know
     }
 }

@@ -26,8 +26,10 @@ bool TakeDueTimerLocked(DWORD thread, HWND filter, bool remove, MSG* msg) {
     auto& reg = Reg();
     DWORD now = Driver().Now();
     for (auto& [key, timer] : reg.timers) {
-        if (timer.thread != thread || !IsDue(timer.due, now)) continue;
-        if (filter && !IsSelfOrDescendantLocked(filter, key.first)) continue;
+        if (timer.thread != thread || !IsDue(timer.due, now))
+            continue;
+        if (filter && !IsSelfOrDescendantLocked(filter, key.first))
+            continue;
         *msg = MSG{key.first, WM_TIMER, static_cast<WPARAM>(key.second), 0, now, {0, 0}};
         if (remove) {
             DWORD missed = (now - timer.due) / timer.period;
@@ -43,8 +45,10 @@ DWORD NextTimerDelayLocked(DWORD thread) {
     DWORD now = Driver().Now();
     DWORD best = INFINITE;
     for (auto& [key, timer] : reg.timers) {
-        if (timer.thread != thread) continue;
-        if (IsDue(timer.due, now)) return 0;
+        if (timer.thread != thread)
+            continue;
+        if (IsDue(timer.due, now))
+            return 0;
         best = std::min(best, timer.due - now);
     }
     return best;
@@ -86,7 +90,8 @@ UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC l
     // it next waits; waking it would only cost it an idle pass, which after
     // every record the run engine sends would compete with the terminal for
     // the processor.
-    if (owner != CurrentThread()) Driver().Wake(owner);
+    if (owner != CurrentThread())
+        Driver().Wake(owner);
     return nIDEvent ? nIDEvent : 1;
 }
 

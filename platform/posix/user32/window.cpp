@@ -27,7 +27,8 @@ Registry& Reg() {
 DWORD CurrentThread() { return GetCurrentThreadId(); }
 
 std::shared_ptr<Window> FindLocked(HWND hwnd) {
-    if (!hwnd) return nullptr;
+    if (!hwnd)
+        return nullptr;
     auto& reg = Reg();
     auto it = reg.windows.find(hwnd);
     return it == reg.windows.end() ? nullptr : it->second;
@@ -35,15 +36,18 @@ std::shared_ptr<Window> FindLocked(HWND hwnd) {
 
 bool IsSelfOrDescendantLocked(HWND ancestor, HWND child) {
     for (auto w = FindLocked(child); w; w = FindLocked(w->parent)) {
-        if (w->hwnd == ancestor) return true;
-        if (!(w->style & WS_CHILD)) break;  // an owned top-level window is not a descendant
+        if (w->hwnd == ancestor)
+            return true;
+        if (!(w->style & WS_CHILD))
+            break;  // an owned top-level window is not a descendant
     }
     return false;
 }
 
 LRESULT CopyTextOut(const std::wstring& text, WPARAM bufferChars, LPARAM buffer) {
     auto* out = reinterpret_cast<wchar_t*>(buffer);
-    if (!out || bufferChars == 0) return 0;
+    if (!out || bufferChars == 0)
+        return 0;
     size_t n = std::min<size_t>(text.size(), bufferChars - 1);
     std::copy_n(text.data(), n, out);
     out[n] = L'\0';
@@ -55,7 +59,8 @@ void NotifyChanged(HWND hwnd, UINT what) {
     {
         std::lock_guard<std::mutex> lock(Reg().lock);
         auto w = FindLocked(hwnd);
-        if (!w) return;
+        if (!w)
+            return;
         owner = w->thread;
     }
     if (owner == CurrentThread()) {
@@ -104,7 +109,8 @@ HWND CreateWindowInternal(const std::wstring& className, const std::wstring& tex
         w->parent = parent;
         w->isDialog = className == kDialogClass;
         reg.windows[hwnd] = w;
-        if (parentWindow && (style & WS_CHILD)) parentWindow->children.push_back(hwnd);
+        if (parentWindow && (style & WS_CHILD))
+            parentWindow->children.push_back(hwnd);
         MyQueueLocked();
     }
     if (!CallWindow(hwnd, WM_NCCREATE, 0, 0) || CallWindow(hwnd, WM_CREATE, 0, 0) == -1) {
@@ -116,7 +122,8 @@ HWND CreateWindowInternal(const std::wstring& className, const std::wstring& tex
         // The dialog procedure starts receiving messages with WM_INITDIALOG,
         // once every control exists.
         std::lock_guard<std::mutex> lock(Reg().lock);
-        if (auto w = FindLocked(hwnd)) w->dlgProc = dlgProc;
+        if (auto w = FindLocked(hwnd))
+            w->dlgProc = dlgProc;
     }
     Driver().WindowCreated(hwnd);
     return hwnd;
@@ -129,25 +136,31 @@ void DestroyTree(HWND hwnd) {
     {
         std::lock_guard<std::mutex> lock(Reg().lock);
         auto w = FindLocked(hwnd);
-        if (!w || w->destroying) return;
+        if (!w || w->destroying)
+            return;
         w->destroying = true;
     }
     CallWindow(hwnd, WM_DESTROY, 0, 0);
     {
         std::lock_guard<std::mutex> lock(Reg().lock);
-        if (auto w = FindLocked(hwnd)) children = w->children;
+        if (auto w = FindLocked(hwnd))
+            children = w->children;
     }
-    for (HWND child : children) DestroyTree(child);
+    for (HWND child : children)
+        DestroyTree(child);
     CallWindow(hwnd, WM_NCDESTROY, 0, 0);
     Driver().WindowDestroyed(hwnd);
     auto& reg = Reg();
     {
         std::lock_guard<std::mutex> lock(reg.lock);
         auto w = FindLocked(hwnd);
-        if (!w) return;
-        if (auto p = FindLocked(w->parent)) std::erase(p->children, hwnd);
+        if (!w)
+            return;
+        if (auto p = FindLocked(w->parent))
+            std::erase(p->children, hwnd);
         for (auto& [thread, focus] : reg.focus)
-            if (focus == hwnd) focus = nullptr;
+            if (focus == hwnd)
+                focus = nullptr;
         PurgeWindowLocked(hwnd);
         reg.windows.erase(hwnd);
     }
@@ -156,13 +169,18 @@ void DestroyTree(HWND hwnd) {
 
 LONG_PTR* LongSlotLocked(Window& w, int index) {
     switch (index) {
-    case GWLP_USERDATA: return &w.userData;
-    case GWLP_ID: return &w.id;
-    default: break;
+        case GWLP_USERDATA:
+            return &w.userData;
+        case GWLP_ID:
+            return &w.id;
+        default:
+            break;
     }
     if (w.isDialog) {
-        if (index == DWLP_MSGRESULT) return &w.msgResult;
-        if (index == DWLP_USER) return &w.dlgUser;
+        if (index == DWLP_MSGRESULT)
+            return &w.msgResult;
+        if (index == DWLP_USER)
+            return &w.dlgUser;
     }
     return nullptr;
 }
@@ -202,25 +220,36 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
         {
             std::lock_guard<std::mutex> lock(Reg().lock);
             auto w = FindLocked(hWnd);
-            if (!w) return 0;
+            if (!w)
+                return 0;
             wasVisible = w->style & WS_VISIBLE;
             wasIconic = w->style & WS_MINIMIZE;
             switch (nCmdShow) {
-            case SW_HIDE: w->style &= ~WS_VISIBLE; break;
-            case SW_MINIMIZE: w->style |= WS_VISIBLE | WS_MINIMIZE; break;
-            case SW_RESTORE:
-            case SW_SHOWNORMAL: w->style = (w->style | WS_VISIBLE) & ~WS_MINIMIZE; break;
-            default: w->style |= WS_VISIBLE; break;
+                case SW_HIDE:
+                    w->style &= ~WS_VISIBLE;
+                    break;
+                case SW_MINIMIZE:
+                    w->style |= WS_VISIBLE | WS_MINIMIZE;
+                    break;
+                case SW_RESTORE:
+                case SW_SHOWNORMAL:
+                    w->style = (w->style | WS_VISIBLE) & ~WS_MINIMIZE;
+                    break;
+                default:
+                    w->style |= WS_VISIBLE;
+                    break;
             }
             visible = w->style & WS_VISIBLE;
             iconic = w->style & WS_MINIMIZE;
-            if (visible && !wasVisible && !(w->style & WS_CHILD)) w->needsPaint = true;
+            if (visible && !wasVisible && !(w->style & WS_CHILD))
+                w->needsPaint = true;
         }
         if (visible != wasVisible) {
             CallWindow(hWnd, WM_SHOWWINDOW, visible, 0);
             NotifyChanged(hWnd, WM_SHOWWINDOW);
         }
-        if (iconic != wasIconic) NotifyChanged(hWnd, WM_SIZE);
+        if (iconic != wasIconic)
+            NotifyChanged(hWnd, WM_SIZE);
         return wasVisible ? TRUE : FALSE;
     }));
 }
@@ -228,8 +257,10 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
 BOOL WINAPI IsWindowVisible(HWND hWnd) {
     std::lock_guard<std::mutex> lock(Reg().lock);
     for (auto w = FindLocked(hWnd); w; w = FindLocked(w->parent)) {
-        if (!(w->style & WS_VISIBLE)) return FALSE;
-        if (!(w->style & WS_CHILD)) return TRUE;
+        if (!(w->style & WS_VISIBLE))
+            return FALSE;
+        if (!(w->style & WS_CHILD))
+            return TRUE;
     }
     return FALSE;
 }
@@ -253,7 +284,8 @@ HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) {
     }
     for (HWND child : w->children) {
         auto c = FindLocked(child);
-        if (c && static_cast<int>(c->id) == nIDDlgItem) return child;
+        if (c && static_cast<int>(c->id) == nIDDlgItem)
+            return child;
     }
     SetLastError(ERROR_CONTROL_ID_NOT_FOUND);
     return nullptr;
@@ -278,14 +310,15 @@ BOOL WINAPI SetWindowTextW(HWND hWnd, LPCWSTR lpString) {
 }
 
 int WINAPI GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount) {
-    if (!lpString || nMaxCount <= 0) return 0;
+    if (!lpString || nMaxCount <= 0)
+        return 0;
     lpString[0] = L'\0';
     if (!IsWindow(hWnd)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    return static_cast<int>(SendMessageW(hWnd, WM_GETTEXT, static_cast<WPARAM>(nMaxCount),
-                                         reinterpret_cast<LPARAM>(lpString)));
+    return static_cast<int>(
+        SendMessageW(hWnd, WM_GETTEXT, static_cast<WPARAM>(nMaxCount), reinterpret_cast<LPARAM>(lpString)));
 }
 
 int WINAPI GetWindowTextLengthW(HWND hWnd) {
@@ -307,8 +340,8 @@ int WINAPI GetClassNameW(HWND hWnd, LPWSTR lpClassName, int nMaxCount) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    return static_cast<int>(CopyTextOut(w->className, static_cast<WPARAM>(nMaxCount),
-                                        reinterpret_cast<LPARAM>(lpClassName)));
+    return static_cast<int>(
+        CopyTextOut(w->className, static_cast<WPARAM>(nMaxCount), reinterpret_cast<LPARAM>(lpClassName)));
 }
 
 BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable) {
@@ -321,14 +354,19 @@ BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable) {
         {
             std::lock_guard<std::mutex> lock(Reg().lock);
             auto w = FindLocked(hWnd);
-            if (!w) return 0;
+            if (!w)
+                return 0;
             wasDisabled = w->style & WS_DISABLED;
-            if (bEnable) w->style &= ~WS_DISABLED;
-            else w->style |= WS_DISABLED;
+            if (bEnable)
+                w->style &= ~WS_DISABLED;
+            else
+                w->style |= WS_DISABLED;
         }
-        if (wasDisabled == !bEnable) return wasDisabled ? TRUE : FALSE;
+        if (wasDisabled == !bEnable)
+            return wasDisabled ? TRUE : FALSE;
         // A window that loses its enabled state loses the keyboard focus too.
-        if (!bEnable && GetFocus() == hWnd) SetFocus(nullptr);
+        if (!bEnable && GetFocus() == hWnd)
+            SetFocus(nullptr);
         CallWindow(hWnd, WM_ENABLE, bEnable ? TRUE : FALSE, 0);
         NotifyChanged(hWnd, WM_ENABLE);
         return wasDisabled ? TRUE : FALSE;
@@ -360,14 +398,16 @@ HWND WINAPI SetFocus(HWND hWnd) {
         }
         // The focus is per thread: give it on the thread that owns the window.
         if (owner != CurrentThread())
-            return reinterpret_cast<HWND>(RunOnWindowThread(hWnd, [hWnd] { return reinterpret_cast<LRESULT>(SetFocus(hWnd)); }));
+            return reinterpret_cast<HWND>(
+                RunOnWindowThread(hWnd, [hWnd] { return reinterpret_cast<LRESULT>(SetFocus(hWnd)); }));
     }
     HWND old = nullptr;
     {
         std::lock_guard<std::mutex> lock(reg.lock);
         HWND& slot = reg.focus[CurrentThread()];
         old = FindLocked(slot) ? slot : nullptr;
-        if (old == hWnd) return old;
+        if (old == hWnd)
+            return old;
         slot = hWnd;
         // The dialog remembers its focused control, for when it is activated again.
         for (auto w = FindLocked(hWnd); w; w = FindLocked(w->parent)) {
@@ -375,10 +415,12 @@ HWND WINAPI SetFocus(HWND hWnd) {
                 w->lastFocus = hWnd;
                 break;
             }
-            if (!(w->style & WS_CHILD)) break;
+            if (!(w->style & WS_CHILD))
+                break;
         }
     }
-    if (old) CallWindow(old, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hWnd), 0);
+    if (old)
+        CallWindow(old, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hWnd), 0);
     if (hWnd) {
         CallWindow(hWnd, WM_SETFOCUS, reinterpret_cast<WPARAM>(old), 0);
         NotifyChanged(hWnd, WM_SETFOCUS);
@@ -390,7 +432,8 @@ HWND WINAPI GetFocus(void) {
     auto& reg = Reg();
     std::lock_guard<std::mutex> lock(reg.lock);
     auto it = reg.focus.find(CurrentThread());
-    if (it == reg.focus.end() || !FindLocked(it->second)) return nullptr;
+    if (it == reg.focus.end() || !FindLocked(it->second))
+        return nullptr;
     return it->second;
 }
 
@@ -401,10 +444,14 @@ LONG_PTR WINAPI GetWindowLongPtrW(HWND hWnd, int nIndex) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    if (nIndex == GWL_STYLE) return static_cast<LONG_PTR>(w->style);
-    if (nIndex == GWL_EXSTYLE) return static_cast<LONG_PTR>(w->exStyle);
-    if (w->isDialog && nIndex == DWLP_DLGPROC) return reinterpret_cast<LONG_PTR>(w->dlgProc);
-    if (LONG_PTR* slot = LongSlotLocked(*w, nIndex)) return *slot;
+    if (nIndex == GWL_STYLE)
+        return static_cast<LONG_PTR>(w->style);
+    if (nIndex == GWL_EXSTYLE)
+        return static_cast<LONG_PTR>(w->exStyle);
+    if (w->isDialog && nIndex == DWLP_DLGPROC)
+        return reinterpret_cast<LONG_PTR>(w->dlgProc);
+    if (LONG_PTR* slot = LongSlotLocked(*w, nIndex))
+        return *slot;
     SetLastError(ERROR_INVALID_INDEX);
     return 0;
 }
@@ -439,8 +486,10 @@ LONG_PTR WINAPI SetWindowLongPtrW(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
     }
     // Windows leaves the last error alone on success, so a zero previous value
     // is told apart only by a caller that cleared it first.
-    if (changedStyle & WS_DISABLED) NotifyChanged(hWnd, WM_ENABLE);
-    if (changedStyle & WS_VISIBLE) NotifyChanged(hWnd, WM_SHOWWINDOW);
+    if (changedStyle & WS_DISABLED)
+        NotifyChanged(hWnd, WM_ENABLE);
+    if (changedStyle & WS_VISIBLE)
+        NotifyChanged(hWnd, WM_SHOWWINDOW);
     return old;
 }
 
@@ -506,94 +555,113 @@ DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    if (lpdwProcessId) *lpdwProcessId = static_cast<DWORD>(getpid());
+    if (lpdwProcessId)
+        *lpdwProcessId = static_cast<DWORD>(getpid());
     return w->thread;
 }
 
 LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     auto& reg = Reg();
     switch (Msg) {
-    case WM_NCCREATE: return TRUE;
-    case WM_SETTEXT: {
-        auto* text = reinterpret_cast<const wchar_t*>(lParam);
-        bool changed = false;
-        {
+        case WM_NCCREATE:
+            return TRUE;
+        case WM_SETTEXT: {
+            auto* text = reinterpret_cast<const wchar_t*>(lParam);
+            bool changed = false;
+            {
+                std::lock_guard<std::mutex> lock(reg.lock);
+                auto w = FindLocked(hWnd);
+                if (!w)
+                    return FALSE;
+                std::wstring now = text ? text : L"";
+                changed = now != w->text;
+                w->text = std::move(now);
+            }
+            if (changed)
+                NotifyChanged(hWnd, WM_SETTEXT);
+            return TRUE;
+        }
+        case WM_GETTEXT: {
             std::lock_guard<std::mutex> lock(reg.lock);
             auto w = FindLocked(hWnd);
-            if (!w) return FALSE;
-            std::wstring now = text ? text : L"";
-            changed = now != w->text;
-            w->text = std::move(now);
+            return w ? CopyTextOut(w->text, wParam, lParam) : 0;
         }
-        if (changed) NotifyChanged(hWnd, WM_SETTEXT);
-        return TRUE;
-    }
-    case WM_GETTEXT: {
-        std::lock_guard<std::mutex> lock(reg.lock);
-        auto w = FindLocked(hWnd);
-        return w ? CopyTextOut(w->text, wParam, lParam) : 0;
-    }
-    case WM_GETTEXTLENGTH: {
-        std::lock_guard<std::mutex> lock(reg.lock);
-        auto w = FindLocked(hWnd);
-        return w ? static_cast<LRESULT>(w->text.size()) : 0;
-    }
-    case WM_SETICON: {
-        HICON old = nullptr;
-        {
+        case WM_GETTEXTLENGTH: {
             std::lock_guard<std::mutex> lock(reg.lock);
             auto w = FindLocked(hWnd);
-            if (!w) return 0;
-            HICON& slot = wParam == ICON_BIG ? w->iconBig : w->iconSmall;
-            old = slot;
-            slot = reinterpret_cast<HICON>(lParam);
+            return w ? static_cast<LRESULT>(w->text.size()) : 0;
         }
-        NotifyChanged(hWnd, WM_SETICON);
-        return reinterpret_cast<LRESULT>(old);
-    }
-    case WM_GETICON: {
-        std::lock_guard<std::mutex> lock(reg.lock);
-        auto w = FindLocked(hWnd);
-        if (!w) return 0;
-        return reinterpret_cast<LRESULT>(wParam == ICON_BIG ? w->iconBig : w->iconSmall);
-    }
-    case WM_SETFONT: {
-        std::lock_guard<std::mutex> lock(reg.lock);
-        if (auto w = FindLocked(hWnd)) w->font = reinterpret_cast<HFONT>(wParam);
-        return 0;
-    }
-    case WM_GETFONT: {
-        std::lock_guard<std::mutex> lock(reg.lock);
-        auto w = FindLocked(hWnd);
-        return w ? reinterpret_cast<LRESULT>(w->font) : 0;
-    }
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        if (BeginPaint(hWnd, &ps)) EndPaint(hWnd, &ps);
-        return 0;
-    }
-    case WM_ERASEBKGND:
-    case WM_ICONERASEBKGND: return TRUE;
-    case WM_CLOSE: DestroyWindow(hWnd); return 0;
-    case WM_SYSCOMMAND: {
-        DWORD style = 0;
-        {
+        case WM_SETICON: {
+            HICON old = nullptr;
+            {
+                std::lock_guard<std::mutex> lock(reg.lock);
+                auto w = FindLocked(hWnd);
+                if (!w)
+                    return 0;
+                HICON& slot = wParam == ICON_BIG ? w->iconBig : w->iconSmall;
+                old = slot;
+                slot = reinterpret_cast<HICON>(lParam);
+            }
+            NotifyChanged(hWnd, WM_SETICON);
+            return reinterpret_cast<LRESULT>(old);
+        }
+        case WM_GETICON: {
             std::lock_guard<std::mutex> lock(reg.lock);
             auto w = FindLocked(hWnd);
-            if (!w) return 0;
-            style = w->style;
+            if (!w)
+                return 0;
+            return reinterpret_cast<LRESULT>(wParam == ICON_BIG ? w->iconBig : w->iconSmall);
         }
-        switch (wParam & 0xFFF0) {
-        // A window without a system menu has no close command.
-        case SC_CLOSE:
-            if (style & WS_SYSMENU) SendMessageW(hWnd, WM_CLOSE, 0, 0);
-            break;
-        case SC_MINIMIZE: ShowWindow(hWnd, SW_MINIMIZE); break;
-        case SC_RESTORE: ShowWindow(hWnd, SW_RESTORE); break;
-        default: break;
+        case WM_SETFONT: {
+            std::lock_guard<std::mutex> lock(reg.lock);
+            if (auto w = FindLocked(hWnd))
+                w->font = reinterpret_cast<HFONT>(wParam);
+            return 0;
         }
-        return 0;
-    }
-    default: return 0;
+        case WM_GETFONT: {
+            std::lock_guard<std::mutex> lock(reg.lock);
+            auto w = FindLocked(hWnd);
+            return w ? reinterpret_cast<LRESULT>(w->font) : 0;
+        }
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            if (BeginPaint(hWnd, &ps))
+                EndPaint(hWnd, &ps);
+            return 0;
+        }
+        case WM_ERASEBKGND:
+        case WM_ICONERASEBKGND:
+            return TRUE;
+        case WM_CLOSE:
+            DestroyWindow(hWnd);
+            return 0;
+        case WM_SYSCOMMAND: {
+            DWORD style = 0;
+            {
+                std::lock_guard<std::mutex> lock(reg.lock);
+                auto w = FindLocked(hWnd);
+                if (!w)
+                    return 0;
+                style = w->style;
+            }
+            switch (wParam & 0xFFF0) {
+                // A window without a system menu has no close command.
+                case SC_CLOSE:
+                    if (style & WS_SYSMENU)
+                        SendMessageW(hWnd, WM_CLOSE, 0, 0);
+                    break;
+                case SC_MINIMIZE:
+                    ShowWindow(hWnd, SW_MINIMIZE);
+                    break;
+                case SC_RESTORE:
+                    ShowWindow(hWnd, SW_RESTORE);
+                    break;
+                default:
+                    break;
+            }
+            return 0;
+        }
+        default:
+            return 0;
     }
 }

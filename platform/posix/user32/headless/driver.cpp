@@ -26,10 +26,14 @@ DWORD SteadyNow() {
 
 int DefaultAnswer(UINT type) {
     switch (type & MB_TYPEMASK) {
-    case MB_OK: return IDOK;
-    case MB_YESNO: return IDNO;
-    case MB_ABORTRETRYIGNORE: return IDABORT;
-    default: return IDCANCEL;  // MB_OKCANCEL, MB_YESNOCANCEL, MB_RETRYCANCEL
+        case MB_OK:
+            return IDOK;
+        case MB_YESNO:
+            return IDNO;
+        case MB_ABORTRETRYIGNORE:
+            return IDABORT;
+        default:
+            return IDCANCEL;  // MB_OKCANCEL, MB_YESNOCANCEL, MB_RETRYCANCEL
     }
 }
 
@@ -44,7 +48,8 @@ public:
             std::lock_guard<std::mutex> lock(mutex_);
             observer = observer_;
         }
-        if (observer) observer(hwnd, message);
+        if (observer)
+            observer(hwnd, message);
     }
 
     void WaitForEvents(DWORD timeoutMs) override {
@@ -95,7 +100,8 @@ public:
     void UseManualClock(bool manual) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (manual && !manual_) manualNow_ = SteadyNow();
+            if (manual && !manual_)
+                manualNow_ = SteadyNow();
             manual_ = manual;
         }
         WakeAll();
@@ -109,7 +115,8 @@ public:
     void AdvanceClock(DWORD ms) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (!manual_) return;
+            if (!manual_)
+                return;
             manualNow_ += ms;
         }
         WakeAll();
@@ -129,7 +136,8 @@ private:
     void WakeAll() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            for (auto& [thread, woken] : wakeFlags_) woken = true;
+            for (auto& [thread, woken] : wakeFlags_)
+                woken = true;
         }
         cv_.notify_all();
     }
@@ -173,10 +181,12 @@ bool RunUntil(std::function<bool()> done, DWORD maxMs, DWORD checkMs) {
     DWORD realStart = SteadyNow();
     for (;;) {
         PumpMessages();
-        if (done()) return true;
+        if (done())
+            return true;
         DWORD clockUsed = Now() - clockStart;
         DWORD realUsed = SteadyNow() - realStart;
-        if (clockUsed >= maxMs || realUsed >= maxMs) return done();
+        if (clockUsed >= maxMs || realUsed >= maxMs)
+            return done();
         DWORD timer = user32::NextTimerDelay();
         if (Headless().IsManual()) {
             if (timer != INFINITE && timer <= maxMs - clockUsed) {

@@ -31,11 +31,14 @@ CommandLine& ReadCommandLine() {
     while (start < all.size()) {
         const size_t end = all.find('\0', start);
         line.args.push_back(all.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos) break;
+        if (end == std::string::npos)
+            break;
         start = end + 1;
     }
-    if (line.args.empty()) line.args.push_back("vantrel");
-    for (std::string& a : line.args) line.argv.push_back(a.data());
+    if (line.args.empty())
+        line.args.push_back("vantrel");
+    for (std::string& a : line.args)
+        line.argv.push_back(a.data());
     line.argv.push_back(nullptr);
     line.argc = static_cast<int>(line.args.size());
     return line;

@@ -17,10 +17,12 @@ int MulDivRound(int value, int numerator, int denominator) {
 // The du whose image under `unit` is px; when px lies between two images the
 // nearer one wins.
 int Inverse(int px, int unit, int divisor) {
-    if (unit <= 0) return px;
+    if (unit <= 0)
+        return px;
     int du = static_cast<int>(std::lround(static_cast<double>(px) * divisor / unit));
     for (int candidate : {du, du - 1, du + 1})
-        if (MulDivRound(candidate, unit, divisor) == px) return candidate;
+        if (MulDivRound(candidate, unit, divisor) == px)
+            return candidate;
     return du;
 }
 
@@ -39,8 +41,10 @@ BaseUnits MeasureBaseUnits(const QFont& font) {
     BaseUnits base;
     base.x = (width / 26 + 1) / 2;
     base.y = metrics.height();
-    if (base.x <= 0) base.x = 1;
-    if (base.y <= 0) base.y = 1;
+    if (base.x <= 0)
+        base.x = 1;
+    if (base.y <= 0)
+        base.y = 1;
     return base;
 }
 

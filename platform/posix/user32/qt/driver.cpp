@@ -38,11 +38,14 @@ Qt::WindowFlags TopLevelFlags(DWORD style) {
     // Only what the style asks for: without WS_SYSMENU there is no close box,
     // no system menu and no minimise or maximise box.
     Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint;
-    if ((style & WS_CAPTION) == WS_CAPTION) flags |= Qt::WindowTitleHint;
+    if ((style & WS_CAPTION) == WS_CAPTION)
+        flags |= Qt::WindowTitleHint;
     if (style & WS_SYSMENU) {
         flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-        if (style & WS_MINIMIZEBOX) flags |= Qt::WindowMinimizeButtonHint;
-        if (style & WS_MAXIMIZEBOX) flags |= Qt::WindowMaximizeButtonHint;
+        if (style & WS_MINIMIZEBOX)
+            flags |= Qt::WindowMinimizeButtonHint;
+        if (style & WS_MAXIMIZEBOX)
+            flags |= Qt::WindowMaximizeButtonHint;
     }
     return flags;
 }
@@ -55,13 +58,15 @@ public:
     ~QtDriver() override = default;
 
     void WindowCreated(HWND hwnd) override {
-        if (!Prepare("WindowCreated")) return;
+        if (!Prepare("WindowCreated"))
+            return;
         const DWORD style = WindowStyle(hwnd);
         const HWND parent = GetParent(hwnd);
         if ((style & WS_CHILD) && parent) {
             QWidget* parentWidget = Find(parent);
             const auto scale = scales_.find(TopLevelOf(hwnd));
-            if (!parentWidget || scale == scales_.end()) return;  // its parent is not shown here
+            if (!parentWidget || scale == scales_.end())
+                return;  // its parent is not shown here
             widgets_[hwnd] = CreateControl(hwnd, parentWidget, scale->second.from, scale->second.to);
             return;
         }
@@ -69,46 +74,63 @@ public:
     }
 
     void WindowDestroyed(HWND hwnd) override {
-        if (!OnGuiThread()) return;
+        if (!OnGuiThread())
+            return;
         scales_.erase(hwnd);
         const auto it = widgets_.find(hwnd);
-        if (it == widgets_.end()) return;
+        if (it == widgets_.end())
+            return;
         QPointer<QWidget> widget = it->second;
         widgets_.erase(it);
-        if (!widget) return;
+        if (!widget)
+            return;
         widget->hide();
         widget->deleteLater();
     }
 
     void WindowChanged(HWND hwnd, UINT message) override {
-        if (!OnGuiThread()) return;
+        if (!OnGuiThread())
+            return;
         QWidget* widget = Find(hwnd);
-        if (!widget) return;
+        if (!widget)
+            return;
         switch (message) {
-        case WM_SETTEXT: MirrorText(hwnd, widget); break;
-        case WM_ENABLE: MirrorEnabled(hwnd, widget); break;
-        case WM_SHOWWINDOW:
-        case WM_SIZE: MirrorVisible(hwnd, widget); break;
-        case WM_SETICON: MirrorIcon(hwnd, widget); break;
-        case WM_SETFOCUS:
-            if (!widget->isWindow() && widget->focusPolicy() != Qt::NoFocus) widget->setFocus(Qt::OtherFocusReason);
-            break;
-        case CB_ADDSTRING:
-        case CB_INSERTSTRING:
-        case CB_DELETESTRING:
-        case CB_RESETCONTENT:
-        case CB_SETCURSEL:
-        case CB_SELECTSTRING:
-            if (auto* combo = qobject_cast<QComboBox*>(widget)) MirrorComboItems(hwnd, combo);
-            break;
-        case PBM_SETPOS:
-        case PBM_SETRANGE:
-        case PBM_SETRANGE32:
-        case PBM_DELTAPOS:
-        case PBM_STEPIT:
-            if (auto* bar = qobject_cast<QProgressBar*>(widget)) MirrorProgress(hwnd, bar);
-            break;
-        default: break;
+            case WM_SETTEXT:
+                MirrorText(hwnd, widget);
+                break;
+            case WM_ENABLE:
+                MirrorEnabled(hwnd, widget);
+                break;
+            case WM_SHOWWINDOW:
+            case WM_SIZE:
+                MirrorVisible(hwnd, widget);
+                break;
+            case WM_SETICON:
+                MirrorIcon(hwnd, widget);
+                break;
+            case WM_SETFOCUS:
+                if (!widget->isWindow() && widget->focusPolicy() != Qt::NoFocus)
+                    widget->setFocus(Qt::OtherFocusReason);
+                break;
+            case CB_ADDSTRING:
+            case CB_INSERTSTRING:
+            case CB_DELETESTRING:
+            case CB_RESETCONTENT:
+            case CB_SETCURSEL:
+            case CB_SELECTSTRING:
+                if (auto* combo = qobject_cast<QComboBox*>(widget))
+                    MirrorComboItems(hwnd, combo);
+                break;
+            case PBM_SETPOS:
+            case PBM_SETRANGE:
+            case PBM_SETRANGE32:
+            case PBM_DELTAPOS:
+            case PBM_STEPIT:
+                if (auto* bar = qobject_cast<QProgressBar*>(widget))
+                    MirrorProgress(hwnd, bar);
+                break;
+            default:
+                break;
         }
     }
 
@@ -129,8 +151,8 @@ public:
     }
 
     DWORD Now() override {
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now().time_since_epoch());
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
         return static_cast<DWORD>(ms.count());
     }
 
@@ -173,7 +195,8 @@ private:
         HWND top = hwnd;
         while (top && (WindowStyle(top) & WS_CHILD)) {
             HWND parent = GetParent(top);
-            if (!parent) break;
+            if (!parent)
+                break;
             top = parent;
         }
         return top;
@@ -195,7 +218,8 @@ private:
         const QRect size = ConvertRect(client, scale.from, scale.to);
         window->setFixedSize(size.width(), size.height());
         RECT placed{};
-        if (GetWindowRect(hwnd, &placed)) window->move(placed.left, placed.top);
+        if (GetWindowRect(hwnd, &placed))
+            window->move(placed.left, placed.top);
 
         widgets_[hwnd] = window;
         MirrorText(hwnd, window);
@@ -206,15 +230,17 @@ private:
     }
 
     static void MirrorIcon(HWND hwnd, QWidget* widget) {
-        if (!widget->isWindow()) return;
-        const bool hasIcon = SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0) != 0 ||
-                             SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0) != 0;
+        if (!widget->isWindow())
+            return;
+        const bool hasIcon =
+            SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0) != 0 || SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0) != 0;
         widget->setWindowIcon(hasIcon ? ApplicationIcon() : QIcon());
     }
 
     int ShowBox(HWND owner, const std::wstring& text, const std::wstring& caption, UINT type) {
         QWidget* ownerWidget = owner ? Find(owner) : nullptr;
-        if (ownerWidget) ownerWidget = ownerWidget->window();
+        if (ownerWidget)
+            ownerWidget = ownerWidget->window();
         waiter_.BeginModalPump();
         const int answer = RunMessageBox(ownerWidget, text, caption, type);
         waiter_.EndModalPump();
@@ -222,14 +248,15 @@ private:
     }
 
     static QSize ScreenSize() {
-        if (!QCoreApplication::instance() || !OnGuiThread()) return QSize(1024, 768);
+        if (!QCoreApplication::instance() || !OnGuiThread())
+            return QSize(1024, 768);
         const QScreen* screen = QGuiApplication::primaryScreen();
         return screen ? screen->size() : QSize(1024, 768);
     }
 
     std::map<HWND, QPointer<QWidget>> widgets_;  // GUI thread
     std::map<HWND, Scale> scales_;               // top-level windows; GUI thread
-    InputFilter* filter_ = nullptr;  // GUI thread
+    InputFilter* filter_ = nullptr;              // GUI thread
     EventWait waiter_;
     std::atomic<bool> warnedThread_{false};
 };

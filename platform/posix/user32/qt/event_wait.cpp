@@ -23,12 +23,14 @@ EventWait::~EventWait() = default;
 EventWait::ThreadWaiter& EventWait::WaiterFor(DWORD threadId) {
     std::lock_guard<std::mutex> lock(waitersLock_);
     auto& slot = waiters_[threadId];
-    if (!slot) slot = std::make_unique<ThreadWaiter>();
+    if (!slot)
+        slot = std::make_unique<ThreadWaiter>();
     return *slot;
 }
 
 void EventWait::EnsurePumpTimer() {
-    if (pumpTimer_) return;
+    if (pumpTimer_)
+        return;
     // Owned by the application, which outlives every wait (application.cpp).
     pumpTimer_ = new QTimer(QCoreApplication::instance());
     pumpTimer_->setSingleShot(true);
@@ -61,10 +63,12 @@ void EventWait::Wait(DWORD timeoutMs) {
     QTimer timeout;
     timeout.setSingleShot(true);
     QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
-    if (timeoutMs != INFINITE) timeout.start(TimerInterval(timeoutMs));
+    if (timeoutMs != INFINITE)
+        timeout.start(TimerInterval(timeoutMs));
     // A wake between the check above and exec() is delivered inside exec()
     // as the queued call of Wake, which quits `loop`.
-    if (!guiWoken_.exchange(false)) loop.exec();
+    if (!guiWoken_.exchange(false))
+        loop.exec();
     activeLoop_ = outer;
 }
 
@@ -87,9 +91,11 @@ void EventWait::Wake(DWORD threadId) {
         w.woken = true;
         w.cv.notify_all();
     }
-    if (threadId != GuiThreadId() || GuiThreadId() == 0) return;
+    if (threadId != GuiThreadId() || GuiThreadId() == 0)
+        return;
     guiWoken_ = true;
-    if (wakePosted_.exchange(true)) return;  // one queued call at a time is enough
+    if (wakePosted_.exchange(true))
+        return;  // one queued call at a time is enough
     QCoreApplication* app = QCoreApplication::instance();
     if (!app) {
         wakePosted_ = false;
@@ -97,18 +103,23 @@ void EventWait::Wake(DWORD threadId) {
     }
     // Queued to the application object, which lives on the GUI thread; the
     // call is dropped harmlessly if the application goes first.
-    QMetaObject::invokeMethod(app, [this] { OnWoken(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [this] { OnWoken(); }, Qt::QueuedConnection);
 }
 
 void EventWait::OnWoken() {
     wakePosted_ = false;
-    if (activeLoop_) activeLoop_->quit();
-    if (pumpDepth_ > 0 && pumpTimer_) pumpTimer_->start(0);
+    if (activeLoop_)
+        activeLoop_->quit();
+    if (pumpDepth_ > 0 && pumpTimer_)
+        pumpTimer_->start(0);
 }
 
 void EventWait::InputHandled() {
-    if (activeLoop_) activeLoop_->quit();
-    if (pumpDepth_ > 0 && pumpTimer_) pumpTimer_->start(0);
+    if (activeLoop_)
+        activeLoop_->quit();
+    if (pumpDepth_ > 0 && pumpTimer_)
+        pumpTimer_->start(0);
 }
 
 void EventWait::BeginModalPump() {
@@ -118,12 +129,15 @@ void EventWait::BeginModalPump() {
 }
 
 void EventWait::EndModalPump() {
-    if (pumpDepth_ > 0) --pumpDepth_;
-    if (pumpDepth_ == 0 && pumpTimer_) pumpTimer_->stop();
+    if (pumpDepth_ > 0)
+        --pumpDepth_;
+    if (pumpDepth_ == 0 && pumpTimer_)
+        pumpTimer_->stop();
 }
 
 void EventWait::Pump() {
-    if (pumpDepth_ == 0) return;
+    if (pumpDepth_ == 0)
+        return;
     if (pumpingLevel_ == pumpDepth_) {
         // Reached again from Qt events delivered while pumping for the same
         // box (PeekMessageW lets the back end deliver its events): the pump
@@ -142,9 +156,11 @@ void EventWait::Pump() {
     } while (pumpAgain_ && pumpDepth_ > 0);
     pumpingLevel_ = outerLevel;
     // A handler may have closed the last box meanwhile.
-    if (pumpDepth_ == 0) return;
+    if (pumpDepth_ == 0)
+        return;
     const DWORD next = user32::NextTimerDelay();
-    if (next != INFINITE && !pumpTimer_->isActive()) pumpTimer_->start(TimerInterval(next));
+    if (next != INFINITE && !pumpTimer_->isActive())
+        pumpTimer_->start(TimerInterval(next));
 }
 
 }  // namespace ui_qt

@@ -56,7 +56,7 @@ private:
     void WaitOffGui(DWORD timeoutMs);
     void EnsurePumpTimer();  // GUI thread
     void OnWoken();          // GUI thread
-    void Pump();     // GUI thread
+    void Pump();             // GUI thread
 
     std::mutex waitersLock_;
     std::map<DWORD, std::unique_ptr<ThreadWaiter>> waiters_;

@@ -41,7 +41,8 @@ QPixmap Draw(int size) {
 
 QIcon ApplicationIcon() {
     QIcon icon;
-    for (int size : {16, 32, 48}) icon.addPixmap(Draw(size));
+    for (int size : {16, 32, 48})
+        icon.addPixmap(Draw(size));
     return icon;
 }
 

@@ -18,11 +18,16 @@ namespace {
 
 QMessageBox::Icon IconFor(UINT type) {
     switch (type & MB_ICONMASK) {
-    case MB_ICONHAND: return QMessageBox::Critical;
-    case MB_ICONQUESTION: return QMessageBox::Question;
-    case MB_ICONEXCLAMATION: return QMessageBox::Warning;
-    case MB_ICONASTERISK: return QMessageBox::Information;
-    default: return QMessageBox::NoIcon;
+        case MB_ICONHAND:
+            return QMessageBox::Critical;
+        case MB_ICONQUESTION:
+            return QMessageBox::Question;
+        case MB_ICONEXCLAMATION:
+            return QMessageBox::Warning;
+        case MB_ICONASTERISK:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
     }
 }
 
@@ -33,13 +38,18 @@ struct ButtonSpec {
 
 std::vector<ButtonSpec> ButtonsFor(UINT type) {
     switch (type & MB_TYPEMASK) {
-    case MB_OKCANCEL: return {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
-    case MB_ABORTRETRYIGNORE:
-        return {{QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
-    case MB_YESNOCANCEL: return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
-    case MB_YESNO: return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}};
-    case MB_RETRYCANCEL: return {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}};
-    default: return {{QMessageBox::Ok, IDOK}};
+        case MB_OKCANCEL:
+            return {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
+        case MB_ABORTRETRYIGNORE:
+            return {{QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
+        case MB_YESNOCANCEL:
+            return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
+        case MB_YESNO:
+            return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}};
+        case MB_RETRYCANCEL:
+            return {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}};
+        default:
+            return {{QMessageBox::Ok, IDOK}};
     }
 }
 
@@ -53,17 +63,21 @@ int RunMessageBox(QWidget* owner, const std::wstring& text, const std::wstring& 
     box.setTextFormat(Qt::PlainText);
     const std::vector<ButtonSpec> buttons = ButtonsFor(type);
     QMessageBox::StandardButtons all;
-    for (const ButtonSpec& b : buttons) all |= b.button;
+    for (const ButtonSpec& b : buttons)
+        all |= b.button;
     box.setStandardButtons(all);
     box.setDefaultButton(buttons.front().button);
 
     int escapeId = 0;
     for (const ButtonSpec& b : buttons)
-        if (b.id == IDCANCEL) escapeId = IDCANCEL;
-    if (buttons.size() == 1) escapeId = buttons.front().id;  // MB_OK: Esc is OK
+        if (b.id == IDCANCEL)
+            escapeId = IDCANCEL;
+    if (buttons.size() == 1)
+        escapeId = buttons.front().id;  // MB_OK: Esc is OK
     if (escapeId != 0) {
         for (const ButtonSpec& b : buttons)
-            if (b.id == escapeId) box.setEscapeButton(b.button);
+            if (b.id == escapeId)
+                box.setEscapeButton(b.button);
     } else {
         MarkNoEscape(&box);
     }
@@ -71,7 +85,8 @@ int RunMessageBox(QWidget* owner, const std::wstring& text, const std::wstring& 
     box.exec();
     const auto* clicked = box.clickedButton();
     for (const ButtonSpec& b : buttons)
-        if (clicked && clicked == box.button(b.button)) return b.id;
+        if (clicked && clicked == box.button(b.button))
+            return b.id;
     // Closed without a button (Esc or the close box): the escape button's
     // answer. A box that has none cannot be closed that way; should it go
     // anyhow, no button was pressed and, as MessageBoxW on failure, 0 says so

@@ -68,9 +68,15 @@ QWidget* MakeStatic(DWORD style, DWORD exStyle, QWidget* parent) {
     label->setWordWrap(true);
     Qt::Alignment align = Qt::AlignTop;
     switch (style & SS_TYPEMASK) {
-    case SS_CENTER: align |= Qt::AlignHCenter; break;
-    case SS_RIGHT: align |= Qt::AlignRight; break;
-    default: align |= Qt::AlignLeft; break;
+        case SS_CENTER:
+            align |= Qt::AlignHCenter;
+            break;
+        case SS_RIGHT:
+            align |= Qt::AlignRight;
+            break;
+        default:
+            align |= Qt::AlignLeft;
+            break;
     }
     label->setAlignment(align);
     if (exStyle & WS_EX_STATICEDGE) {
@@ -116,7 +122,8 @@ std::wstring WindowClass(HWND hwnd) {
 
 std::wstring WindowText(HWND hwnd) {
     const int length = GetWindowTextLengthW(hwnd);
-    if (length <= 0) return {};
+    if (length <= 0)
+        return {};
     std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
     const int n = GetWindowTextW(hwnd, buffer.data(), static_cast<int>(buffer.size()));
     return std::wstring(buffer.data(), n > 0 ? static_cast<size_t>(n) : 0);
@@ -127,7 +134,8 @@ DWORD WindowExStyle(HWND hwnd) { return static_cast<DWORD>(GetWindowLongW(hwnd, 
 
 BaseUnits WindowSystemBaseUnits(HWND dlg, const BaseUnits& fallback) {
     RECT r{0, 0, 4, 8};
-    if (!MapDialogRect(dlg, &r) || r.right <= 0 || r.bottom <= 0) return fallback;
+    if (!MapDialogRect(dlg, &r) || r.right <= 0 || r.bottom <= 0)
+        return fallback;
     return BaseUnits{static_cast<int>(r.right), static_cast<int>(r.bottom)};
 }
 
@@ -156,11 +164,14 @@ QWidget* CreateControl(HWND hwnd, QWidget* parentWidget, const BaseUnits& from, 
         geometry.setHeight(combo->sizeHint().height());
     }
     widget->setGeometry(geometry);
-    if (qobject_cast<QGroupBox*>(widget)) widget->lower();  // a frame behind what it frames
+    if (qobject_cast<QGroupBox*>(widget))
+        widget->lower();  // a frame behind what it frames
 
     MirrorText(hwnd, widget);
-    if (auto* combo = qobject_cast<QComboBox*>(widget)) MirrorComboItems(hwnd, combo);
-    if (auto* bar = qobject_cast<QProgressBar*>(widget)) MirrorProgress(hwnd, bar);
+    if (auto* combo = qobject_cast<QComboBox*>(widget))
+        MirrorComboItems(hwnd, combo);
+    if (auto* bar = qobject_cast<QProgressBar*>(widget))
+        MirrorProgress(hwnd, bar);
     MirrorEnabled(hwnd, widget);
     MirrorVisible(hwnd, widget);
     return widget;
@@ -210,17 +221,21 @@ void MirrorComboItems(HWND hwnd, QComboBox* combo) {
     const LRESULT count = SendMessageW(hwnd, CB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
         const LRESULT length = SendMessageW(hwnd, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
-        if (length < 0) break;  // the list changed under us; the next notification redraws it
+        if (length < 0)
+            break;  // the list changed under us; the next notification redraws it
         std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
-        const LRESULT n = SendMessageW(hwnd, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer.data()));
-        if (n < 0) break;
+        const LRESULT n =
+            SendMessageW(hwnd, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer.data()));
+        if (n < 0)
+            break;
         items.push_back(QString::fromWCharArray(buffer.data(), static_cast<qsizetype>(n)));
     }
     const int selection = static_cast<int>(SendMessageW(hwnd, CB_GETCURSEL, 0, 0));
 
     const QSignalBlocker block(combo);
     QStringList shown;
-    for (int i = 0; i < combo->count(); ++i) shown.push_back(combo->itemText(i));
+    for (int i = 0; i < combo->count(); ++i)
+        shown.push_back(combo->itemText(i));
     if (shown != items) {
         combo->clear();
         combo->addItems(items);
@@ -230,7 +245,8 @@ void MirrorComboItems(HWND hwnd, QComboBox* combo) {
         // The edit text is the window's text, which a typed name makes
         // different from every item.
         const QString text = ToQString(WindowText(hwnd));
-        if (combo->lineEdit()->text() != text) combo->setEditText(text);
+        if (combo->lineEdit()->text() != text)
+            combo->setEditText(text);
     }
 }
 
@@ -245,8 +261,10 @@ void MirrorProgress(HWND hwnd, QProgressBar* bar) {
         bar->setValue(0);
         return;
     }
-    if (position < range.iLow) position = range.iLow;
-    if (position > range.iHigh) position = range.iHigh;
+    if (position < range.iLow)
+        position = range.iLow;
+    if (position > range.iHigh)
+        position = range.iHigh;
     bar->setRange(range.iLow, range.iHigh);
     bar->setValue(position);
 }

@@ -20,7 +20,8 @@ namespace {
 
 int DelayMs() {
     const char* text = std::getenv("VANTREL_SCREENSHOT_DELAY_MS");
-    if (!text || !*text) return 1500;
+    if (!text || !*text)
+        return 1500;
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
     if (*end != '\0' || value < 0 || value > 600000) {
@@ -39,8 +40,10 @@ void Take(HWND hwnd, QWidget* widget, const QString& path, bool exitAfter) {
         std::fprintf(stderr, "screenshot: cannot save %s\n", path.toLocal8Bit().constData());
     }
     std::fflush(nullptr);
-    if (!exitAfter) return;
-    if (!saved) std::_Exit(1);  // a demo run whose picture is missing must not look successful
+    if (!exitAfter)
+        return;
+    if (!saved)
+        std::_Exit(1);  // a demo run whose picture is missing must not look successful
     if (EndDialog(hwnd, IDCANCEL)) {
         InputHandled();
         return;
@@ -52,13 +55,15 @@ void Take(HWND hwnd, QWidget* widget, const QString& path, bool exitAfter) {
 
 void ArmScreenshot(HWND hwnd, QWidget* widget) {
     const char* path = std::getenv("VANTREL_SCREENSHOT");
-    if (!path || !*path) return;
+    if (!path || !*path)
+        return;
     const char* exitText = std::getenv("VANTREL_EXIT_AFTER_SCREENSHOT");
     const bool exitAfter = exitText && std::string(exitText) == "1";
     const QString file = QString::fromLocal8Bit(path);
     QPointer<QWidget> target(widget);
     QTimer::singleShot(DelayMs(), widget, [hwnd, target, file, exitAfter] {
-        if (target) Take(hwnd, target, file, exitAfter);
+        if (target)
+            Take(hwnd, target, file, exitAfter);
     });
 }
 

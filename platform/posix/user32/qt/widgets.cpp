@@ -20,10 +20,12 @@ constexpr char kHwndProperty[] = "vantrelHwnd";
 HWND HwndOf(const QObject* object) {
     for (; object; object = object->parent()) {
         const QVariant v = object->property(kHwndProperty);
-        if (v.isValid()) return reinterpret_cast<HWND>(v.value<quintptr>());
+        if (v.isValid())
+            return reinterpret_cast<HWND>(v.value<quintptr>());
         // A separate top-level (a combo box's popup) does not belong to its
         // owner's window for this purpose.
-        if (auto* w = qobject_cast<const QWidget*>(object); w && w->isWindow()) return nullptr;
+        if (auto* w = qobject_cast<const QWidget*>(object); w && w->isWindow())
+            return nullptr;
     }
     return nullptr;
 }
@@ -44,7 +46,8 @@ void TopLevelWindow::closeEvent(QCloseEvent* event) {
 
 void TopLevelWindow::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() != QEvent::WindowStateChange) return;
+    if (event->type() != QEvent::WindowStateChange)
+        return;
     const bool minimized = (windowState() & Qt::WindowMinimized) != 0;
     if (minimized != (IsIconic(hwnd_) != FALSE)) {
         user32::OperatorMinimize(hwnd_, minimized);
@@ -57,14 +60,16 @@ DropDownCombo::DropDownCombo(HWND hwnd, bool editable, QWidget* parent) : QCombo
     setEditable(editable);
     // Typed text is the window system's edit text; Qt must not add it to the list.
     setInsertPolicy(QComboBox::NoInsert);
-    if (editable) lineEdit()->setFocusPolicy(Qt::StrongFocus);
+    if (editable)
+        lineEdit()->setFocusPolicy(Qt::StrongFocus);
 }
 
 void DropDownCombo::showPopup() {
     // The parent hears of the opening before the list is shown, so that it
     // can rebuild the items (the port list is refreshed this way).
     user32::OperatorDropDown(hwnd_);
-    if (!IsWindow(hwnd_)) return;
+    if (!IsWindow(hwnd_))
+        return;
     MirrorComboItems(hwnd_, this);
     QComboBox::showPopup();
     // The popup closes itself on Esc and on a press outside it, without
