@@ -3,7 +3,8 @@ BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev qt6-ba
   nlohmann-json3-dev nettle-dev)
 # systemd brings systemd-analyze for the unit's checks (not as init: the
 # package systemd-sysv makes it the init, and is not asked for).
-TEST_PACKAGES=(umockdev libumockdev-dev xvfb xauth lintian python3 prometheus chromium systemd logrotate)
+# clang-format-14 checks the sources' format.
+TEST_PACKAGES=(clang-format-14 umockdev libumockdev-dev xvfb xauth lintian python3 prometheus chromium systemd logrotate)
 # The Windows build and its tests under Wine (wine32 needs: dpkg --add-architecture i386;
 # the window test takes screenshots with ImageMagick; wixl makes the MSIs and
 # msitools' msiinfo reads them back; unzip reads the ZIPs).

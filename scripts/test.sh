@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Every test, in stages:
+#   format   the sources as .clang-format makes them (scripts/check-format.sh)
 #   default  the optimised build and its whole suite (the Qt window included)
 #   asan     the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan     the whole suite under ThreadSanitizer
@@ -15,7 +16,7 @@ export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
 source scripts/packages.sh
 scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
-stages="${*:-default asan tsan fuzz windows}"
+stages="${*:-format default asan tsan fuzz windows}"
 start=$(date +%s)
 # A skipped test is not a passed one: ctest counts it among "tests passed",
 # so the skipped ones are collected here and named again at the end.
@@ -34,6 +35,9 @@ run_ctest() {
 for stage in $stages; do
   echo "== $stage ($(( $(date +%s) - start )) s)"
   case "$stage" in
+    format)
+      scripts/check-format.sh
+      ;;
     default|asan|tsan)
       cmake --preset "$stage" >/dev/null
       cmake --build --preset "$stage"
@@ -56,7 +60,7 @@ for stage in $stages; do
       done
       ;;
     *)
-      echo "test.sh: no stage '$stage' (default asan tsan fuzz windows)" >&2
+      echo "test.sh: no stage '$stage' (format default asan tsan fuzz windows)" >&2
       exit 2
       ;;
   esac
