@@ -83,30 +83,17 @@ struct Completion {
     bool cancelled = false;       // cancelled here at its bound
 };
 
-// How a pending operation is ended at its bound.
-enum class Ending {
-    // A read or write: cancelled.
-    Cancel,
-    // A WaitCommEvent: setting the mask again completes a pending wait at
-    // once. Cancelling it would do on Windows, but Wine finds no serial wait
-    // to cancel, and a wait it leaves pending refuses every later one.
-    Remask,
-};
-
 // Completes an operation issued on port: pending, it is waited for up to
-// boundMs (INFINITE: as long as the driver takes) and ended after that.
-Completion Complete(HANDLE port, std::unique_ptr<Op>& slot, bool pending, DWORD boundMs,
-                    Ending ending = Ending::Cancel) {
+// boundMs (INFINITE: as long as the driver takes) and cancelled after that.
+Completion Complete(HANDLE port, std::unique_ptr<Op>& slot, bool pending, DWORD boundMs) {
     Completion c;
     Op& op = *slot;
     if (pending && WaitForSingleObject(op.event, boundMs) != WAIT_OBJECT_0) {
         c.cancelled = true;
-        // Either call's failure (the handle has just been closed, which
-        // ends the operation too) leaves the wait below to decide.
-        if (ending == Ending::Remask)
-            (void)SetCommMask(port, EV_RXCHAR);
-        else
-            (void)CancelIo(port);  // this thread's operations on the handle: only this one
+        // Cancels this thread's operations on the handle: only this one.
+        // Its failure (the handle has just been closed) leaves the wait
+        // below to decide.
+        (void)CancelIo(port);
         if (WaitForSingleObject(op.event, kCancelWaitMs) != WAIT_OBJECT_0) {
             DebugTrace(
                 L"port: an operation did not end within %lu ms of its cancel; its buffer is left to the driver\r\n",
@@ -183,10 +170,36 @@ BOOL Transfer(HANDLE port, BYTE* read, const BYTE* write, DWORD length, DWORD* m
 struct InputWait::State {
     std::unique_ptr<Op> op;
     HANDLE port = nullptr;  // the handle the fields below are about
+    // A WaitCommEvent issued on port and not yet completed: it is kept
+    // from one Wait to the next rather than ended at each bound.
+    bool pending = false;
     bool fallback = false;
-    int failedWaits = 0;
-    int missedEvents = 0;
-    DWORD lastBytes = 0;  // GetTickCount when bytes were last seen queued
+    int emptyCompletions = 0;  // in a row: waits that ended with nothing queued
+    int missedEvents = 0;      // in a row: bounds reached with bytes queued
+    DWORD lastBytes = 0;       // GetTickCount when bytes were last seen queued
+
+    ~State() { EndPendingWait(); }
+
+    // Ends the pending wait, if any, before its block may go. Setting the
+    // mask again completes a pending WaitCommEvent at once; a cancel would
+    // do on Windows, but Wine finds no serial wait to cancel. A handle
+    // already closed has ended it. One that still does not end is left to
+    // the driver, which may yet write to it.
+    void EndPendingWait() {
+        if (!pending)
+            return;
+        pending = false;
+        if (WaitForSingleObject(op->event, 0) == WAIT_OBJECT_0)
+            return;
+        (void)SetCommMask(port, EV_RXCHAR);  // a failure: the handle is gone, and with it the wait
+        if (WaitForSingleObject(op->event, kCancelWaitMs) != WAIT_OBJECT_0) {
+            DebugTrace(
+                L"port: a wait did not end within %lu ms of the mask set again; its buffer is left to the "
+                L"driver\r\n",
+                static_cast<unsigned long>(kCancelWaitMs));
+            (void)op.release();  // deliberately leaked: the driver may still write to it
+        }
+    }
 };
 
 HANDLE OpenPortHandle(const wchar_t* path) {
@@ -262,60 +275,89 @@ bool InputWait::Wait(HANDLE port, DWORD& queued) {
     State& s = *state_;
     queued = 0;
     if (port != s.port) {
+        s.EndPendingWait();  // of the handle before, closed by now
         s.port = port;
         s.fallback = false;
-        s.failedWaits = 0;
+        s.emptyCompletions = 0;
+        s.missedEvents = 0;
     }
     if (s.fallback)
         return PollWithPauses(port, queued, s.lastBytes);
 
-    Op* op = Ready(s.op);
-    const BOOL done = op != nullptr && WaitCommEvent(port, &op->mask, &op->ov);
-    const DWORD issueError = done ? ERROR_SUCCESS : GetLastError();
-    if (!done && issueError != ERROR_IO_PENDING) {
-        if (!Queued(port, queued))
-            return Failed();  // the port itself failed
-        s.fallback = true;
-        DebugTrace(L"receive watcher: the port refuses WaitCommEvent (error %lu); it polls with pauses instead\r\n",
-                   static_cast<unsigned long>(issueError));
+    bool completed = false;
+    if (!s.pending) {
+        Op* op = Ready(s.op);
+        const BOOL done = op != nullptr && WaitCommEvent(port, &op->mask, &op->ov);
+        const DWORD issueError = done ? ERROR_SUCCESS : GetLastError();
+        if (!done && issueError != ERROR_IO_PENDING) {
+            if (!Queued(port, queued))
+                return Failed();  // the port itself failed
+            s.fallback = true;
+            DebugTrace(L"receive watcher: the port refuses WaitCommEvent (error %lu); it polls with pauses instead\r\n",
+                       static_cast<unsigned long>(issueError));
+            return true;
+        }
+        s.pending = !done;
+        completed = done;
+        if (s.pending) {
+            // Bytes queued before the wait began raise no event: look once
+            // now. The wait stays pending for the next call.
+            if (!Queued(port, queued))
+                return Failed();
+            if (queued != 0) {
+                s.lastBytes = GetTickCount();
+                s.emptyCompletions = 0;
+                return true;
+            }
+        }
+    }
+    if (s.pending) {
+        if (WaitForSingleObject(s.op->event, kWaitBoundMs) != WAIT_OBJECT_0) {
+            // The bound, the wait still pending. A driver that never
+            // signals EV_RXCHAR shows here with bytes queued: once is a race
+            // with the bound; in a row, every reply would wait for it.
+            if (!Queued(port, queued))
+                return Failed();
+            if (queued != 0) {
+                s.lastBytes = GetTickCount();
+                s.emptyCompletions = 0;
+                if (++s.missedEvents >= kFailedWaitsForFallback) {
+                    s.EndPendingWait();
+                    s.fallback = true;
+                    DebugTrace(
+                        L"receive watcher: the port does not signal received bytes (EV_RXCHAR); it polls with "
+                        L"pauses instead\r\n");
+                }
+            }
+            return true;
+        }
+        s.pending = false;
+        completed = true;
+    }
+    DWORD error = ERROR_SUCCESS;
+    DWORD count = 0;
+    if (completed && !GetOverlappedResult(port, &s.op->ov, &count, FALSE))
+        error = GetLastError();
+    if (!Queued(port, queued))
+        return Failed();
+    if (queued != 0) {
+        s.lastBytes = GetTickCount();
+        s.emptyCompletions = 0;
+        s.missedEvents = 0;
         return true;
     }
-    // Bytes queued before the wait began raise no event: look once now, and
-    // wait only on an empty queue.
-    bool alive = Queued(port, queued);
-    const bool wait = alive && queued == 0;
-    const Completion c = Complete(port, s.op, !done, wait ? kWaitBoundMs : 0, Ending::Remask);
-    if (wait)
-        alive = Queued(port, queued);
-    if (!alive)
-        return Failed();
-    if (wait && !c.cancelled && queued == 0) {
-        // The wait ended before its bound with nothing queued, on a port
-        // that still answers: some drivers end every wait at once (with an
-        // error, or with an event on a line that has hung up). Waiting again
-        // at once would be the spin this avoids.
-        if (++s.failedWaits >= kFailedWaitsForFallback) {
-            s.fallback = true;
-            DebugTrace(
-                L"receive watcher: the port ends WaitCommEvent at once (error %lu); it polls with pauses "
-                L"instead\r\n",
-                static_cast<unsigned long>(c.error));
-        }
+    // The wait ended with nothing queued. Once after bytes is the event of
+    // bytes already read (they came while an earlier look found them). In a
+    // row, on a port that still answers, the driver ends every wait at once
+    // (with an error, or with an event on a line that has hung up), and
+    // waiting again at once would be the spin this avoids.
+    if (++s.emptyCompletions >= kFailedWaitsForFallback) {
+        s.fallback = true;
+        DebugTrace(
+            L"receive watcher: the port ends WaitCommEvent at once (error %lu); it polls with pauses "
+            L"instead\r\n",
+            static_cast<unsigned long>(error));
         return PollWithPauses(port, queued, s.lastBytes);
-    }
-    s.failedWaits = 0;
-    if (wait && c.cancelled && queued != 0) {
-        // The wait ran to its bound although bytes had come: the driver
-        // does not signal them. Once is a race with the bound; in a row,
-        // every reply would wait for the bound.
-        if (++s.missedEvents >= kFailedWaitsForFallback) {
-            s.fallback = true;
-            DebugTrace(
-                L"receive watcher: the port does not signal received bytes (EV_RXCHAR); it polls with pauses "
-                L"instead\r\n");
-        }
-    } else if (queued != 0) {
-        s.missedEvents = 0;
     }
     return true;
 }
