@@ -60,6 +60,8 @@ class Line {
   // True while the host holds the port open, or when it has written bytes
   // still waiting here.
   bool HostHasOpened() const;
+  // Whether the host's open and close can be seen at all (see above).
+  bool SeesHost() const;
 
   // Waits up to `timeout_ms` for bytes from the host and reads at most
   // `room` of them. Throws std::runtime_error when the line fails.

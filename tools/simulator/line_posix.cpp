@@ -48,6 +48,8 @@ std::string Line::noun() const { return "the pty"; }
 
 std::string Line::note() const { return {}; }
 
+bool Line::SeesHost() const { return true; }
+
 bool Line::HostHasOpened() const { return state_ && state_->pty.HostHasOpened(); }
 
 Received Line::Receive(std::uint8_t* buf, std::size_t room, int timeout_ms) {

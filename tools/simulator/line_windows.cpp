@@ -131,8 +131,11 @@ std::string Line::noun() const { return state_ ? state_->name : std::string("the
 
 std::string Line::note() const {
   if (!state_ || state_->watch_dsr) return {};
-  return state_->name + ": the host's open and close are not seen (no DSR); it is taken to be there throughout";
+  return state_->name + ": the host's open and close are not seen (no DSR); it is taken to be there throughout, "
+                        "so give --wait-reply-ms room for its start";
 }
+
+bool Line::SeesHost() const { return is_open() && state_->watch_dsr; }
 
 bool Line::HostHasOpened() const {
   if (!is_open()) return false;

@@ -146,6 +146,12 @@ Terminal::Wait Terminal::WaitHostOpen() {
 }
 
 Terminal::Wait Terminal::WaitHostClose(const Record* r) {
+  if (!line_.SeesHost()) {
+    // Nothing would ever show the close: the upgrader is taken to have
+    // closed when the script says so, and to open again at its next open.
+    host_open_ = false;
+    return Wait::Done;
+  }
   const auto until = Clock::now() + std::chrono::seconds(options_.idle_timeout_s);
   std::uint8_t buf[4096];
   while (Clock::now() < until) {
