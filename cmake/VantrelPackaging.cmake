@@ -14,8 +14,7 @@
 # (CMAKE_SKIP_INSTALL_ALL_DEPENDENCY): build, then pack.
 
 # The programs people use, by target: the one list the .deb, the ZIPs and the
-# MSIs read. A program this platform does not build is left out here: the
-# Windows build has no terminal simulator (it plays on a pty).
+# MSIs read. A program this platform does not build is left out here.
 set(VANTREL_PROGRAMS Vantrel vantrel-cli vantrel-station vantrel-script vantrel-sim)
 set(_shipped)
 foreach(program ${VANTREL_PROGRAMS})

@@ -10,6 +10,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "tools/system.h"
+
 namespace tools {
 
 const char* CommandName(std::uint8_t command) {
@@ -132,7 +134,7 @@ std::runtime_error FileError(const std::string& what, const std::string& path, i
 }  // namespace
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
-  File f(std::fopen(path.c_str(), "rb"));
+  File f(OpenFile(path, "rb"));
   if (!f) throw FileError("opening", path, errno);
   std::vector<std::uint8_t> bytes;
   std::uint8_t chunk[65536];
@@ -150,30 +152,30 @@ void WriteFileBytes(const std::string& path, std::span<const std::uint8_t> bytes
   // half-written script under the final name.
   const std::string temp = path + ".part";
   {
-    File f(std::fopen(temp.c_str(), "wb"));
+    File f(OpenFile(temp, "wb"));
     if (!f) throw FileError("creating", temp, errno);
     if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()) {
       const int err = errno;
       f.reset();
-      std::remove(temp.c_str());
+      RemoveFile(temp);
       throw FileError("writing", temp, err);
     }
     if (std::fflush(f.get()) != 0) {
       const int err = errno;
       f.reset();
-      std::remove(temp.c_str());
+      RemoveFile(temp);
       throw FileError("writing", temp, err);
     }
     if (std::fclose(f.release()) != 0) {
       const int err = errno;
-      std::remove(temp.c_str());
+      RemoveFile(temp);
       throw FileError("closing", temp, err);
     }
   }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    std::remove(temp.c_str());
-    throw FileError("renaming " + temp + " to", path, err);
+  const std::string why = MoveFileOver(temp, path);
+  if (!why.empty()) {
+    RemoveFile(temp);
+    throw std::runtime_error("renaming " + temp + " to " + path + ": " + why);
   }
 }
 

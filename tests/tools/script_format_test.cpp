@@ -3,7 +3,10 @@
 #include "tools/script_format.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <stdexcept>
 #include <vector>
 
@@ -157,6 +160,33 @@ TEST(ReadFileBytes, MissingFileErrorNamesFileAndCause) {
   } catch (const std::runtime_error& e) {
     EXPECT_NE(std::string(e.what()).find("/nonexistent/dir/upgrader.asc"), std::string::npos);
     EXPECT_NE(std::string(e.what()).find("No such file"), std::string::npos);
+  }
+}
+
+// The build writes beside the target and renames over it: an existing,
+// longer script must be replaced whole, with nothing of it left behind and
+// no temporary file beside it.
+TEST(WriteFileBytes, ReplacesAnExistingLongerFileWhole) {
+  char pattern[] = "/tmp/vantrel-write-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  const std::string file = dir + "/upgrader.asc";
+  WriteFileBytes(file, std::vector<std::uint8_t>(4096, 0xEE));
+  const std::vector<std::uint8_t> shorter{1, 2, 3};
+  WriteFileBytes(file, shorter);
+  EXPECT_EQ(ReadFileBytes(file), shorter);
+  EXPECT_NE(access((file + ".part").c_str(), F_OK), 0) << "the temporary file was left";
+  std::remove(file.c_str());
+  rmdir(dir.c_str());
+}
+
+TEST(WriteFileBytes, FailureToCreateNamesTheTemporaryFileAndCause) {
+  try {
+    WriteFileBytes("/nonexistent/dir/upgrader.asc", std::vector<std::uint8_t>{1});
+    FAIL() << "no exception";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("creating /nonexistent/dir/upgrader.asc.part"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("No such file"), std::string::npos) << e.what();
   }
 }
 

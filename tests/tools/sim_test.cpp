@@ -375,5 +375,24 @@ TEST_F(SimTest, FaultOnARecordThatCannotTakeItIsRefused) {
   EXPECT_NE(beyond.output.find("2 records"), std::string::npos) << beyond.output;
 }
 
+// A named port is the Windows build's line; here the simulator makes its
+// own pty, and the options that only go with a named port are refused
+// rather than silently ignored.
+TEST_F(SimTest, NamedPortOptionsAreRefusedWhereTheSimulatorMakesItsOwnPty) {
+  script_ = BuildScript("open\n");
+  const std::string file = dir_.path("upgrader.asc");
+  WriteFileBytes(file, script_);
+  const auto port = testing::RunTool({VANTREL_SIM_EXE, "--script", file, "--port", "COM9"});
+  EXPECT_EQ(port.status, 2);
+  EXPECT_NE(port.output.find("--port: here the simulator makes a pty of its own"), std::string::npos) << port.output;
+  EXPECT_EQ(port.output.find("port: /dev/"), std::string::npos) << port.output;
+  const auto baud = testing::RunTool({VANTREL_SIM_EXE, "--script", file, "--baud", "115200"});
+  EXPECT_EQ(baud.status, 2);
+  EXPECT_NE(baud.output.find("--baud goes with --port only"), std::string::npos) << baud.output;
+  const auto dsr = testing::RunTool({VANTREL_SIM_EXE, "--script", file, "--ignore-dsr"});
+  EXPECT_EQ(dsr.status, 2);
+  EXPECT_NE(dsr.output.find("--ignore-dsr goes with --port only"), std::string::npos) << dsr.output;
+}
+
 }  // namespace
 }  // namespace tools::sim

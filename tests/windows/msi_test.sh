@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows packages of this build, made by cpack, and the MSI's life under
 # Wine in a prefix of its own:
-# - the ZIP and the MSI hold every program the build made (and the readme);
+# - the ZIP and the MSI hold every program the build made (and the readme),
+#   the script tool and the terminal simulator among them, and no bench;
 # - `msiexec /i … /qn` installs per machine into Program Files (x64) or
 #   Program Files (x86), with the Start menu's "Vantrel" and "Vantrel
 #   Station" and the folder Documents\Vantrel they start in, and an
@@ -72,8 +73,14 @@ for name in "${built[@]}" README.txt; do
   grep -qx "$name" "$work/zip.list" || fail "the ZIP lacks $name"
   grep -qx "$name" "$work/msi.list" || fail "the MSI lacks $name"
 done
-for name in Vantrel.exe vantrel-cli.exe vantrel-station.exe; do
+# Every program people use, whatever the build lists; and no bench.
+for name in Vantrel.exe vantrel-cli.exe vantrel-station.exe vantrel-script.exe vantrel-sim.exe; do
+  grep -qx "$name" "$work/zip.list" || fail "the ZIP lacks $name"
   grep -qx "$name" "$work/msi.list" || fail "the MSI lacks $name"
+done
+for list in zip msi; do
+  benches=$(grep -i 'bench' "$work/$list.list" | tr '\n' ' ')
+  [ -z "$benches" ] || fail "the ${list^^} holds developer benches: $benches"
 done
 msiinfo export "$msi" Property | tr -d '\r' >"$work/property"
 grep -qx "ProductVersion	$version" "$work/property" || fail "ProductVersion is not $version"

@@ -13,6 +13,7 @@
 #include "tools/script/description.h"
 #include "tools/script/inspect.h"
 #include "tools/script_format.h"
+#include "tools/system.h"
 #include "tools/usage/program.h"
 
 namespace {
@@ -42,7 +43,10 @@ const usage::Program& ScriptProgram() {
 int Usage(const std::string& why) { return usage::UsageError(ScriptProgram(), why); }
 
 int Run(int argc, char** argv) {
-  const usage::Scan scan = usage::ScanArguments(ScriptProgram(), argc, argv);
+  const std::vector<std::string> utf8 = tools::Utf8Arguments(argc, argv);
+  std::vector<const char*> args;
+  for (const std::string& a : utf8) args.push_back(a.c_str());
+  const usage::Scan scan = usage::ScanArguments(ScriptProgram(), static_cast<int>(args.size()), args.data());
   if (scan.action != usage::Action::kRun) return usage::Finish(ScriptProgram(), scan);
   std::vector<std::string> words;
   std::string rate;

@@ -1,17 +1,19 @@
-// vantrel-sim: the terminal simulator. Opens a pty, prints "port: /dev/pts/N"
-// and plays an upgrade script from the terminal's side while the upgrader
-// (or a test acting as it) drives the slave as its serial port.
-#include <signal.h>
-
+// vantrel-sim: the terminal simulator. Opens a pty (or, on Windows, the
+// serial port named by --port), prints "port: NAME" and plays an upgrade
+// script from the terminal's side while the upgrader (or a test acting as
+// it) drives the other end as its serial port.
 #include <charconv>
 #include <cstring>
 #include <exception>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "tools/script_format.h"
 #include "tools/simulator/fault.h"
+#include "tools/simulator/line.h"
 #include "tools/simulator/terminal.h"
+#include "tools/system.h"
 #include "tools/usage/program.h"
 
 namespace {
@@ -21,17 +23,26 @@ using namespace tools::sim;
 const usage::Program& SimProgram() {
   static const usage::Program program{
       "vantrel-sim",
-      "a simulated terminal on a pty that plays an upgrade script and can commit faults",
+      "a simulated terminal on a pty (or a serial port) that plays an upgrade script and can commit faults",
       {"--script FILE [--link PATH] [--fault IDX:KIND[:ARG]]... [--wait-reply-ms MS] [--idle-timeout-s S] "
-       "[--expect-unplug] [--timing FILE] [--quiet]"},
+       "[--expect-unplug] [--timing FILE] [--quiet]",
+       "--script FILE --port COMn [--baud RATE] [--ignore-dsr] [--fault IDX:KIND[:ARG]]... [other options]"},
       "Opens a pseudo terminal, prints \"port: /dev/pts/N\" and answers on it as a terminal would while the "
       "upgrader (vantrel-cli, the window, or a test) plays the script to it as its serial port. At the end it "
       "prints \"sim: records=N payload_bytes=N mismatches=N faults=N\".\n\n"
+      "Windows has no pseudo terminals: there the simulator plays on the serial port named by --port, one end of "
+      "a null-modem cable or of a virtual port pair, while the upgrader opens the other end. It sees the "
+      "upgrader open and close the port on DSR (the upgrader's DTR through the cable); on a port without modem "
+      "lines, or with --ignore-dsr, it takes the upgrader to be there throughout. The faults unplug, replug and "
+      "unplug-during-delay, and --link, need a pty and are refused there.\n\n"
       "A damaged script is played anyway, with a warning per problem: the terminal stops where the upgrader "
       "would, which is how the upgrader's handling of damaged scripts is tested.",
       {
           {"--script", "FILE", "The upgrade script to play (required)."},
           {"--link", "PATH", "Also make PATH a symbolic link to the pty."},
+          {"--port", "COMn", "Windows: play on this serial port instead of a pty of our own."},
+          {"--baud", "RATE", "With --port: the line speed, as the upgrader's (default 115200; 8N1)."},
+          {"--ignore-dsr", "", "With --port: take the upgrader to be there throughout; for a cable without DSR."},
           {"--fault", "IDX:KIND[:ARG]",
            "Commit a fault at record IDX (from 0); may be repeated. KIND is one of noreply, status:XX, byte3:XX, "
            "split:K:GAPMS, extra:N, short:N, garbage:N, delay:MS, unplug, replug:PATH, noise-during-delay:N, unplug-during-delay, stall:MS."},
@@ -44,7 +55,7 @@ const usage::Program& SimProgram() {
       {
           {"0", "the run was complete and every payload matched"},
           {"1", "the run was complete but a payload differed from the script"},
-          {"2", "usage, an unreadable script, a fault that does not fit, or pty trouble"},
+          {"2", "usage, an unreadable script, a fault that does not fit, or trouble with the pty or port"},
           {"3", "the upgrader left early, the idle timeout passed, or SIGINT/SIGTERM"},
           {"4", "an unplug fault without --expect-unplug"},
       },
@@ -60,12 +71,19 @@ bool ParseUnsigned(const std::string& text, unsigned max, unsigned& out) {
   return !text.empty() && ec == std::errc() && ptr == text.data() + text.size() && out <= max;
 }
 
-void OnSignal(int) { RequestStop(); }
+bool NeedsPty(FaultKind kind) {
+  return kind == FaultKind::Unplug || kind == FaultKind::Replug || kind == FaultKind::UnplugDuringDelay;
+}
 
 int Run(int argc, char** argv) {
-  const usage::Scan scan = usage::ScanArguments(SimProgram(), argc, argv);
+  const std::vector<std::string> utf8 = tools::Utf8Arguments(argc, argv);
+  std::vector<const char*> arg_pointers;
+  for (const std::string& a : utf8) arg_pointers.push_back(a.c_str());
+  const usage::Scan scan =
+      usage::ScanArguments(SimProgram(), static_cast<int>(arg_pointers.size()), arg_pointers.data());
   if (scan.action != usage::Action::kRun) return usage::Finish(SimProgram(), scan);
   Options options;
+  std::string line_option;  // the last option that goes with --port only
   for (const usage::Arg& a : scan.args) {
     const std::string& v = a.value;
     if (a.name == "--quiet") {
@@ -78,6 +96,15 @@ int Run(int argc, char** argv) {
       options.timing_path = v;
     } else if (a.name == "--link") {
       options.link_path = v;
+    } else if (a.name == "--port") {
+      options.line.port = v;
+    } else if (a.name == "--ignore-dsr") {
+      options.line.ignore_dsr = true;
+      line_option = a.name;
+    } else if (a.name == "--baud") {
+      if (!ParseUnsigned(v, 4000000, options.line.baud) || options.line.baud == 0)
+        return Usage("--baud: '" + v + "' is not 1 to 4000000");
+      line_option = a.name;
     } else if (a.name == "--fault") {
       try {
         options.faults.push_back(ParseFault(v));
@@ -92,6 +119,22 @@ int Run(int argc, char** argv) {
     }
   }
   if (options.script_path.empty()) return Usage("--script is required");
+  const LineAbilities can = Abilities();
+  if (options.line.port.empty() && !can.own_pty) {
+    return Usage("--port is required: Windows has no pseudo terminals; name one end of a null-modem cable or "
+                 "of a virtual port pair");
+  }
+  if (!options.line.port.empty() && !can.named_port) {
+    return Usage("--port: here the simulator makes a pty of its own; a named port is for the Windows build");
+  }
+  if (options.line.port.empty() && !line_option.empty()) return Usage(line_option + " goes with --port only");
+  if (!options.link_path.empty() && !can.unplug) return Usage("--link needs a pty; Windows has none");
+  for (const Fault& f : options.faults) {
+    if (NeedsPty(f.kind) && !can.unplug) {
+      return Usage("fault '" + f.text + "': pulling the port away needs a pty; a serial port cannot vanish "
+                   "from here (unplug, replug and unplug-during-delay are refused on Windows)");
+    }
+  }
 
   const auto data = tools::ReadFileBytes(options.script_path);
   const auto script = tools::ParseScript(data);
@@ -114,12 +157,7 @@ int Run(int argc, char** argv) {
     if (!misfit.empty()) return Usage("fault '" + f.text + "': " + misfit);
   }
 
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  CatchStopSignals();
 
   Terminal terminal(data, options, std::cout);
   const Summary summary = terminal.Run();

@@ -1,5 +1,6 @@
 // Pseudo-terminal and symlink handling for the simulated terminal; see pty.h.
 #include "tools/simulator/pty.h"
+#include "tools/simulator/line.h"
 
 #include <fcntl.h>
 #include <poll.h>

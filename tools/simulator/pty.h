@@ -1,6 +1,6 @@
 // The terminal's end of the line: the master side of a pseudo-terminal whose
 // slave the upgrader opens as its serial port, and the symlink that can give
-// the slave a stable name.
+// the slave a stable name (line.h).
 //
 // Whether the host has the port open is read on the master: Linux reports
 // POLLHUP on the master while no process holds the slave open. It does so
@@ -43,27 +43,6 @@ class Pty {
  private:
   int fd_ = -1;
   std::string slave_;
-};
-
-// A symlink PATH -> target, replacing whatever PATH was, removed again on
-// destruction if it still points where we set it.
-class Symlink {
- public:
-  Symlink() = default;
-  // Throws std::runtime_error with the cause.
-  Symlink(std::string path, const std::string& target);
-  Symlink(Symlink&& other) noexcept;
-  Symlink& operator=(Symlink&& other) noexcept;
-  Symlink(const Symlink&) = delete;
-  Symlink& operator=(const Symlink&) = delete;
-  ~Symlink();
-
-  const std::string& path() const { return path_; }
-
- private:
-  void Remove();
-  std::string path_;
-  std::string target_;
 };
 
 }  // namespace tools::sim

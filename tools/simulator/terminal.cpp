@@ -1,12 +1,8 @@
 // Playing an upgrade script from the terminal's side; see terminal.h.
 #include "tools/simulator/terminal.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ostream>
@@ -46,7 +42,7 @@ int SliceMs(Clock::time_point until) {
 
 void Nap(Clock::time_point until) {
   const int ms = SliceMs(until);
-  if (ms > 0) ::poll(nullptr, 0, std::min(ms, 5));
+  if (ms > 0) std::this_thread::sleep_for(milliseconds(std::min(ms, 5)));
 }
 
 }  // namespace
@@ -66,22 +62,23 @@ std::string Terminal::Where(const Record& r) const {
 }
 
 void Terminal::Plug(const std::string& link_path) {
-  pty_ = Pty::Open();
+  line_ = Line::Open(options_.line);
   host_open_ = false;
   if (!link_path.empty()) {
     if (link_path == options_.link_path) {
       // Drop the old link first: the new pty may reuse the old slave's
       // name, and the old link's cleanup would then remove the new one.
       link_ = Symlink();
-      link_ = Symlink(link_path, pty_.slave_path());
+      link_ = Symlink(link_path, line_.name());
     } else {
-      replug_link_.emplace(link_path, pty_.slave_path());
+      replug_link_.emplace(link_path, line_.name());
     }
   }
   // The host learns the port from this line, so it goes out at once, and
   // only once the link (if any) is in place.
-  out_ << "port: " << pty_.slave_path() << std::endl;
-  if (!link_path.empty()) Say("link " + link_path + " -> " + pty_.slave_path());
+  out_ << "port: " << line_.name() << std::endl;
+  if (!link_path.empty()) Say("link " + link_path + " -> " + line_.name());
+  if (const std::string note = line_.note(); !note.empty()) Say(note, true);
 }
 
 void Terminal::ReportUnexpected(const Record* r, std::span<const std::uint8_t> bytes) {
@@ -110,18 +107,12 @@ Terminal::Wait Terminal::Idle(const Record* r, Clock::time_point until, bool nee
   for (;;) {
     if (g_stop.load()) return Wait::Interrupted;
     if (Clock::now() >= until) return Wait::Done;
-    pollfd p{pty_.fd(), POLLIN, 0};
-    if (::poll(&p, 1, SliceMs(until)) < 0 && errno != EINTR) {
-      throw std::runtime_error(std::string("polling the pty: ") + std::strerror(errno));
+    const Received got = line_.Receive(buf, sizeof buf, SliceMs(until));
+    if (got.bytes > 0) {
+      ReportUnexpected(r, {buf, got.bytes});
+      continue;
     }
-    if (p.revents & POLLIN) {
-      const ssize_t n = ::read(pty_.fd(), buf, sizeof buf);
-      if (n > 0) {
-        ReportUnexpected(r, {buf, static_cast<std::size_t>(n)});
-        continue;
-      }
-    }
-    if (p.revents & POLLHUP) {
+    if (got.hangup) {
       if (host_open_) {
         host_open_ = false;
         if (need_open) return Wait::HostClosed;
@@ -139,12 +130,12 @@ Terminal::Wait Terminal::WaitHostOpen() {
   const auto until = Clock::now() + std::chrono::seconds(options_.idle_timeout_s);
   while (Clock::now() < until) {
     if (g_stop.load()) return Wait::Interrupted;
-    if (pty_.HostHasOpened()) {
+    if (line_.HostHasOpened()) {
       // Seen twice a moment apart: a loaded machine can show the master a
       // passing state while the pair settles, and an unplug acted on a
       // false open would take the port away before the host ever opens it.
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      if (pty_.HostHasOpened()) {
+      if (line_.HostHasOpened()) {
         host_open_ = true;
         return Wait::Done;
       }
@@ -155,23 +146,23 @@ Terminal::Wait Terminal::WaitHostOpen() {
 }
 
 Terminal::Wait Terminal::WaitHostClose(const Record* r) {
+  if (!line_.SeesHost()) {
+    // Nothing would ever show the close: the upgrader is taken to have
+    // closed when the script says so, and to open again at its next open.
+    host_open_ = false;
+    return Wait::Done;
+  }
   const auto until = Clock::now() + std::chrono::seconds(options_.idle_timeout_s);
   std::uint8_t buf[4096];
   while (Clock::now() < until) {
     if (g_stop.load()) return Wait::Interrupted;
-    pollfd p{pty_.fd(), POLLIN, 0};
-    if (::poll(&p, 1, SliceMs(until)) < 0 && errno != EINTR) {
-      throw std::runtime_error(std::string("polling the pty: ") + std::strerror(errno));
-    }
     // Bytes the host wrote before closing stay readable after the close.
-    if (p.revents & POLLIN) {
-      const ssize_t n = ::read(pty_.fd(), buf, sizeof buf);
-      if (n > 0) {
-        ReportUnexpected(r, {buf, static_cast<std::size_t>(n)});
-        continue;
-      }
+    const Received got = line_.Receive(buf, sizeof buf, SliceMs(until));
+    if (got.bytes > 0) {
+      ReportUnexpected(r, {buf, got.bytes});
+      continue;
     }
-    if (p.revents & POLLHUP) {
+    if (got.hangup) {
       host_open_ = false;
       return Wait::Done;
     }
@@ -186,24 +177,18 @@ Terminal::Wait Terminal::ReadPayload(const Record& r, std::vector<std::uint8_t>&
   while (got.size() < want) {
     if (g_stop.load()) return Wait::Interrupted;
     if (Clock::now() >= until) return Wait::TimedOut;
-    pollfd p{pty_.fd(), POLLIN, 0};
-    if (::poll(&p, 1, SliceMs(until)) < 0 && errno != EINTR) {
-      throw std::runtime_error(std::string("polling the pty: ") + std::strerror(errno));
-    }
-    if (p.revents & POLLIN) {
-      std::uint8_t buf[4096];
-      const std::size_t room = std::min(sizeof buf, want - got.size());
-      const ssize_t n = ::read(pty_.fd(), buf, room);
-      if (n > 0) {
-        if (got.empty() && !options_.timing_path.empty()) {
-          timing_.PayloadFirstByte(r.index, r.command, TimingLog::NowNs());
-        }
-        got.insert(got.end(), buf, buf + n);
-        until = Clock::now() + std::chrono::seconds(options_.idle_timeout_s);
-        continue;
+    std::uint8_t buf[4096];
+    const std::size_t room = std::min(sizeof buf, want - got.size());
+    const Received in = line_.Receive(buf, room, SliceMs(until));
+    if (in.bytes > 0) {
+      if (got.empty() && !options_.timing_path.empty()) {
+        timing_.PayloadFirstByte(r.index, r.command, TimingLog::NowNs());
       }
+      got.insert(got.end(), buf, buf + in.bytes);
+      until = Clock::now() + std::chrono::seconds(options_.idle_timeout_s);
+      continue;
     }
-    if (p.revents & POLLHUP) {
+    if (in.hangup) {
       host_open_ = false;
       return Wait::HostClosed;
     }
@@ -215,21 +200,21 @@ bool Terminal::WriteAll(std::span<const std::uint8_t> bytes) {
   const auto until = Clock::now() + std::chrono::seconds(5);
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = ::write(pty_.fd(), bytes.data() + done, bytes.size() - done);
+    std::string error;
+    const std::ptrdiff_t n = line_.Send(bytes.data() + done, bytes.size() - done, error);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) {
-      Say(std::string("writing to the pty: ") + std::strerror(errno), true);
+    if (n < 0) {
+      Say("writing to " + line_.noun() + ": " + error, true);
       return false;
     }
     if (Clock::now() >= until) {
-      Say("writing to the pty: the host has not read for 5 s", true);
+      Say("writing to " + line_.noun() + ": the host has not read for 5 s", true);
       return false;
     }
-    pollfd p{pty_.fd(), POLLOUT, 0};
-    ::poll(&p, 1, SliceMs(until));
+    line_.WaitWritable(SliceMs(until));
   }
   return true;
 }
@@ -320,7 +305,7 @@ Summary Terminal::Run() {
       if (f.kind == FaultKind::Unplug) {
         ++summary_.faults;
         Say(Where(r) + ": unplugged (fault " + f.text + ")", true);
-        pty_.Close();
+        line_.Close();
         summary_.unplugged = true;
         return finish();
       }
@@ -335,7 +320,7 @@ Summary Terminal::Run() {
       if (f.kind == FaultKind::Replug) {
         ++summary_.faults;
         Say(Where(r) + ": unplugged and plugged in again (fault " + f.text + ")", true);
-        pty_.Close();
+        line_.Close();
         Plug(f.path);
       }
     }
@@ -381,7 +366,7 @@ Summary Terminal::Run() {
           // with nothing to send and nothing to read.
           if (Failed(Idle(&r, take + milliseconds(seconds * 500u), host_open_), &r, "pausing")) return finish();
           Say(Where(r) + ": unplugged halfway through the pause (fault " + f.text + ")", true);
-          pty_.Close();
+          line_.Close();
           summary_.unplugged = true;
           return finish();
         }

@@ -1,5 +1,5 @@
 // The simulated terminal: plays an upgrade script from the terminal's side
-// over a pty, record by record, as the upgrader drives it.
+// over its line (line.h), record by record, as the upgrader drives it.
 //
 //   CMD_OPEN_PORT   wait for the host to open the port
 //   CMD_WAIT        send a format-1 success frame once the upgrader has taken
@@ -23,7 +23,7 @@
 
 #include "tools/script_format.h"
 #include "tools/simulator/fault.h"
-#include "tools/simulator/pty.h"
+#include "tools/simulator/line.h"
 #include "tools/simulator/timeline.h"
 #include "tools/simulator/timing.h"
 
@@ -32,6 +32,7 @@ namespace tools::sim {
 struct Options {
   std::string script_path;
   std::string link_path;  // empty: no symlink
+  LineSettings line;      // the port to play on (empty: a pty of our own)
   std::vector<Fault> faults;
   unsigned wait_reply_ms = 300;
   unsigned idle_timeout_s = 60;
@@ -62,7 +63,7 @@ class Terminal {
   // receives the port line, reports and the summary.
   Terminal(std::span<const std::uint8_t> data, Options options, std::ostream& out);
 
-  // Plays the script; throws std::runtime_error for pty trouble.
+  // Plays the script; throws std::runtime_error for trouble with the line.
   Summary Run();
 
   int ExitStatus(const Summary& s) const;
@@ -89,7 +90,7 @@ class Terminal {
   std::span<const std::uint8_t> data_;
   Options options_;
   std::ostream& out_;
-  Pty pty_;
+  Line line_;
   Symlink link_;
   std::optional<Symlink> replug_link_;
   bool host_open_ = false;
