@@ -37,12 +37,12 @@ std::string CommandLabel(std::uint8_t command);
 bool IsKnownCommand(std::uint8_t command);
 
 struct Record {
-  std::size_t index = 0;   // 0-based position among the records
-  std::size_t offset = 0;  // file offset of the command byte
-  std::uint8_t command = 0;
-  std::span<const std::uint8_t> payload;
+    std::size_t index = 0;   // 0-based position among the records
+    std::size_t offset = 0;  // file offset of the command byte
+    std::uint8_t command = 0;
+    std::span<const std::uint8_t> payload;
 
-  std::size_t size() const { return kRecordHeadSize + payload.size(); }
+    std::size_t size() const { return kRecordHeadSize + payload.size(); }
 };
 
 // The delay of a CMD_DELAY record in seconds; empty when the payload holds
@@ -51,44 +51,44 @@ struct Record {
 std::optional<unsigned> DelaySeconds(const Record& record);
 
 enum class Damage {
-  ShortHeader,     // file shorter than the header
-  CutHead,         // fewer than 3 bytes left where a record starts
-  PastEnd,         // declared length runs past the end of the file
-  UnknownCommand,  // a command byte the terminal does not know
-  ShortDelay,      // CMD_DELAY with fewer than 2 payload bytes
+    ShortHeader,     // file shorter than the header
+    CutHead,         // fewer than 3 bytes left where a record starts
+    PastEnd,         // declared length runs past the end of the file
+    UnknownCommand,  // a command byte the terminal does not know
+    ShortDelay,      // CMD_DELAY with fewer than 2 payload bytes
 };
 
 struct Problem {
-  Damage kind;
-  std::size_t offset;   // file offset where the problem starts
-  std::string message;  // "offset 35: record head cut short: ..."
+    Damage kind;
+    std::size_t offset;   // file offset where the problem starts
+    std::string message;  // "offset 35: record head cut short: ..."
 };
 
 // Walks the records of a script held in memory. The data must outlive the
 // reader. Structural damage (short header, cut head, past end) ends the walk
 // and is kept in problem(); the records before it stay usable.
 class ScriptReader {
- public:
-  explicit ScriptReader(std::span<const std::uint8_t> data);
+public:
+    explicit ScriptReader(std::span<const std::uint8_t> data);
 
-  // The next record, or empty at the end of the data or at damage.
-  std::optional<Record> Next();
+    // The next record, or empty at the end of the data or at damage.
+    std::optional<Record> Next();
 
-  const std::optional<Problem>& problem() const { return problem_; }
-  std::span<const std::uint8_t> header() const;
+    const std::optional<Problem>& problem() const { return problem_; }
+    std::span<const std::uint8_t> header() const;
 
- private:
-  std::span<const std::uint8_t> data_;
-  std::size_t pos_ = kHeaderSize;
-  std::size_t index_ = 0;
-  std::optional<Problem> problem_;
+private:
+    std::span<const std::uint8_t> data_;
+    std::size_t pos_ = kHeaderSize;
+    std::size_t index_ = 0;
+    std::optional<Problem> problem_;
 };
 
 // Records point into the data given to ParseScript, which must outlive them.
 struct Script {
-  std::vector<Record> records;
-  std::vector<Problem> problems;  // structural damage last, if any
-  bool sound() const { return problems.empty(); }
+    std::vector<Record> records;
+    std::vector<Problem> problems;  // structural damage last, if any
+    bool sound() const { return problems.empty(); }
 };
 
 // Every record plus every problem: unknown commands and short delays are
@@ -96,8 +96,7 @@ struct Script {
 Script ParseScript(std::span<const std::uint8_t> data);
 
 // Appends one record; throws std::length_error for a payload over 65535 bytes.
-void AppendRecord(std::vector<std::uint8_t>& out, std::uint8_t command,
-                  std::span<const std::uint8_t> payload);
+void AppendRecord(std::vector<std::uint8_t>& out, std::uint8_t command, std::span<const std::uint8_t> payload);
 
 // Whole-file helpers; failures throw std::runtime_error naming the file and
 // the system's reason.

@@ -14,8 +14,9 @@ std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fop
 void RemoveFile(const std::string& path) { std::remove(path.c_str()); }
 
 std::string MoveFileOver(const std::string& from, const std::string& to) {
-  if (std::rename(from.c_str(), to.c_str()) == 0) return {};
-  return std::strerror(errno);
+    if (std::rename(from.c_str(), to.c_str()) == 0)
+        return {};
+    return std::strerror(errno);
 }
 
 }  // namespace tools

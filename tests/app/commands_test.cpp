@@ -24,8 +24,10 @@ std::atomic<size_t> g_failAllocationsFrom{0};
 
 void* Allocate(size_t size) {
     const size_t limit = g_failAllocationsFrom.load();
-    if (limit != 0 && size >= limit) throw std::bad_alloc();
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    if (limit != 0 && size >= limit)
+        throw std::bad_alloc();
+    if (void* p = std::malloc(size == 0 ? 1 : size))
+        return p;
     throw std::bad_alloc();
 }
 
@@ -44,15 +46,17 @@ class CommandsTest : public DialogFixture {
 protected:
     void SetUp() override {
         DialogFixture::SetUp();
-        headless::SetMessageBoxResponder([this](HWND, const std::wstring& text, const std::wstring& caption, UINT type) {
-            questions_.push_back(text);
-            captions_.push_back(caption);
-            types_.push_back(type);
-            if (answers_.empty()) return IDNO;
-            const int a = answers_.front();
-            answers_.pop_front();
-            return a;
-        });
+        headless::SetMessageBoxResponder(
+            [this](HWND, const std::wstring& text, const std::wstring& caption, UINT type) {
+                questions_.push_back(text);
+                captions_.push_back(caption);
+                types_.push_back(type);
+                if (answers_.empty())
+                    return IDNO;
+                const int a = answers_.front();
+                answers_.pop_front();
+                return a;
+            });
     }
 
     // The handlers run whenever they are invoked, also with the buttons

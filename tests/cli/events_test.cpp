@@ -24,7 +24,8 @@ class Captured {
 public:
     Captured() : file_(open_memstream(&buffer_, &size_)) {}
     ~Captured() {
-        if (file_) std::fclose(file_);
+        if (file_)
+            std::fclose(file_);
         std::free(buffer_);
     }
     std::FILE* file() const { return file_; }
@@ -100,7 +101,8 @@ protected:
     Steady::time_point now_ = Steady::time_point(100s);
     Captured out_;
     std::unique_ptr<cli::Events> Make(int columns) {
-        return cli::TerminalEvents(out_.file(), columns, [this] { return now_; }, cli::Utf8);
+        return cli::TerminalEvents(
+            out_.file(), columns, [this] { return now_; }, cli::Utf8);
     }
 };
 
@@ -155,7 +157,8 @@ TEST_F(TerminalLine, NeverReachesTheLastColumn) {
     const std::string line = LastDrawn(out_.text());
     std::wstring wide = cli::Wide(line.c_str());
     int cells = 0;
-    for (wchar_t c : wide) cells += c >= 0x2E80 ? 2 : 1;
+    for (wchar_t c : wide)
+        cells += c >= 0x2E80 ? 2 : 1;
     EXPECT_LE(cells, 39) << line;
     EXPECT_TRUE(Contains(line, " 50%")) << line;
 }
@@ -176,7 +179,8 @@ TEST_F(TerminalLine, EndsWithTheResultInWordsAndTheExitCode) {
     events->Progress(10, 10);
     events->Result("reply-timeout", 6);
     const std::string text = out_.text();
-    EXPECT_TRUE(text.ends_with("\x1b[K\nresult: reply-timeout, the terminal stopped answering (exit code 6)\n")) << text;
+    EXPECT_TRUE(text.ends_with("\x1b[K\nresult: reply-timeout, the terminal stopped answering (exit code 6)\n"))
+        << text;
 }
 
 TEST_F(TerminalLine, ElapsedTimeAdvancesWhileWaitingAndRateHoldsInAPause) {

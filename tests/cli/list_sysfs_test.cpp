@@ -43,30 +43,48 @@ protected:
         ASSERT_NE(testbed_, nullptr);
         root_ = GText(umockdev_testbed_get_root_dir(testbed_)).get();
 
-        const std::string terminal = Add("usb", "1-1", "", {{"idVendor", "03eb"}, {"idProduct", "6133"},
-                                                            {"bcdDevice", "0100"}, {"bDeviceClass", "ef"},
-                                                            {"bDeviceSubClass", "02"}, {"bDeviceProtocol", "01"},
-                                                            {"bNumConfigurations", "1"}, {"bNumInterfaces", " 3"},
-                                                            {"product", "POS Terminal"}});
+        const std::string terminal = Add("usb", "1-1", "",
+                                         {{"idVendor", "03eb"},
+                                          {"idProduct", "6133"},
+                                          {"bcdDevice", "0100"},
+                                          {"bDeviceClass", "ef"},
+                                          {"bDeviceSubClass", "02"},
+                                          {"bDeviceProtocol", "01"},
+                                          {"bNumConfigurations", "1"},
+                                          {"bNumInterfaces", " 3"},
+                                          {"product", "POS Terminal"}});
         AddTty("ttyACM0", Add("usb", "1-1:1.0", terminal, {{"bInterfaceNumber", "00"}}));
         AddTty("ttyACM2", Add("usb", "1-1:1.2", terminal, {{"bInterfaceNumber", "02"}}));
 
         // The same terminal with a firmware that reports device class 02.
-        const std::string cdc = Add("usb", "1-2", "", {{"idVendor", "03eb"}, {"idProduct", "6133"}, {"bcdDevice", "0100"},
-                                                       {"bDeviceClass", "02"}, {"bNumInterfaces", " 2"}});
+        const std::string cdc = Add("usb", "1-2", "",
+                                    {{"idVendor", "03eb"},
+                                     {"idProduct", "6133"},
+                                     {"bcdDevice", "0100"},
+                                     {"bDeviceClass", "02"},
+                                     {"bNumInterfaces", " 2"}});
         AddTty("ttyACM3", Add("usb", "1-2:1.0", cdc, {{"bInterfaceNumber", "00"}}));
 
-        const std::string ftdi = Add("usb", "1-3", "", {{"idVendor", "0403"}, {"idProduct", "6001"}, {"bcdDevice", "0600"},
-                                                        {"bDeviceClass", "00"}, {"bNumInterfaces", " 1"},
-                                                        {"product", "FT232R USB UART"}});
-        const std::string serial = Add("usb-serial", "ttyUSB0", Add("usb", "1-3:1.0", ftdi, {{"bInterfaceNumber", "00"}}), {});
+        const std::string ftdi = Add("usb", "1-3", "",
+                                     {{"idVendor", "0403"},
+                                      {"idProduct", "6001"},
+                                      {"bcdDevice", "0600"},
+                                      {"bDeviceClass", "00"},
+                                      {"bNumInterfaces", " 1"},
+                                      {"product", "FT232R USB UART"}});
+        const std::string serial =
+            Add("usb-serial", "ttyUSB0", Add("usb", "1-3:1.0", ftdi, {{"bInterfaceNumber", "00"}}), {});
         Link(serial + "/driver", "../../../../bus/usb-serial/drivers/ftdi_sio");
         AddTty("ttyUSB0", serial);
 
         // A product string chosen to clear the screen and forge a line.
-        const std::string evil = Add("usb", "1-4", "", {{"idVendor", "1234"}, {"idProduct", "5678"}, {"bcdDevice", "0001"},
-                                                        {"bDeviceClass", "02"}, {"bNumInterfaces", " 2"},
-                                                        {"product", "Evil\x1b[2J\nterminal: ttyACM0"}});
+        const std::string evil = Add("usb", "1-4", "",
+                                     {{"idVendor", "1234"},
+                                      {"idProduct", "5678"},
+                                      {"bcdDevice", "0001"},
+                                      {"bDeviceClass", "02"},
+                                      {"bNumInterfaces", " 2"},
+                                      {"product", "Evil\x1b[2J\nterminal: ttyACM0"}});
         AddTty("ttyACM4", Add("usb", "1-4:1.0", evil, {{"bInterfaceNumber", "00"}}));
 
         const std::string pnp = Add("pnp", "00:05", "", {{"id", "PNP0501"}});
@@ -75,7 +93,8 @@ protected:
     }
 
     void TearDown() override {
-        if (testbed_ != nullptr) g_object_unref(testbed_);
+        if (testbed_ != nullptr)
+            g_object_unref(testbed_);
     }
 
     std::string Add(const char* subsystem, const char* name, const std::string& parent,
@@ -107,7 +126,8 @@ protected:
         const auto exit = WaitCode(cli, 20s);
         EXPECT_EQ(exit, 0) << cli.text(tools::process::Stream::Err);
         EXPECT_EQ(cli.text(tools::process::Stream::Err), "");
-        if (std::getenv("VANTREL_SHOW_LISTING")) std::fputs(cli.text(tools::process::Stream::Out).c_str(), stdout);
+        if (std::getenv("VANTREL_SHOW_LISTING"))
+            std::fputs(cli.text(tools::process::Stream::Out).c_str(), stdout);
         return cli.text(tools::process::Stream::Out);
     }
 
@@ -123,19 +143,25 @@ TEST_F(ListOverSysfs, PlainListIsTheContractLines) {
 
 TEST_F(ListOverSysfs, VerboseListExplainsEachPort) {
     const std::string text = Run({"--list", "--verbose"});
-    EXPECT_TRUE(Contains(text, "port: ttyACM0\n  hardware ID: USB\\VID_03EB&PID_6133&REV_0100&MI_00\n"
-                               "         also: USB\\VID_03EB&PID_6133&MI_00\n"
-                               "  friendly name: USB Serial Device (ttyACM0)\n"))
+    EXPECT_TRUE(Contains(text,
+                         "port: ttyACM0\n  hardware ID: USB\\VID_03EB&PID_6133&REV_0100&MI_00\n"
+                         "         also: USB\\VID_03EB&PID_6133&MI_00\n"
+                         "  friendly name: USB Serial Device (ttyACM0)\n"))
         << text;
-    EXPECT_TRUE(Contains(text, "(ttyACM0)\n  opens: no: no device node /dev/ttyACM0: the port is listed by the kernel "
-                               "but udev made no node for it\n"))
-        << "umockdev makes no device nodes:\n" << text;
+    EXPECT_TRUE(Contains(text,
+                         "(ttyACM0)\n  opens: no: no device node /dev/ttyACM0: the port is listed by the kernel "
+                         "but udev made no node for it\n"))
+        << "umockdev makes no device nodes:\n"
+        << text;
     EXPECT_TRUE(Contains(text, "  device table: matches row 0\n")) << text;
-    EXPECT_TRUE(Contains(text, "  device table: VID_03EB&PID_6133 without MI_00: row 0 needs interface 00\nport: ttyACM3"))
-        << "ttyACM2 is interface 02:\n" << text;
+    EXPECT_TRUE(
+        Contains(text, "  device table: VID_03EB&PID_6133 without MI_00: row 0 needs interface 00\nport: ttyACM3"))
+        << "ttyACM2 is interface 02:\n"
+        << text;
     EXPECT_TRUE(Contains(text, "  hardware ID: USB\\VID_03EB&PID_6133&REV_0100\n")) << text;
-    EXPECT_TRUE(Contains(text, "the ID has no MI_ at all: a device of class 02 (communications) is not split into "
-                               "interfaces, so Windows gives it no MI_\n"))
+    EXPECT_TRUE(Contains(text,
+                         "the ID has no MI_ at all: a device of class 02 (communications) is not split into "
+                         "interfaces, so Windows gives it no MI_\n"))
         << text;
     // The friendly name is the driver's port description, never the device's
     // own product string, so the escape sequence in it reaches no output (the
@@ -150,7 +176,8 @@ TEST_F(ListOverSysfs, VerboseListExplainsEachPort) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (const int failed = vantrel::testing::EnterUmockdev(argc, argv); failed >= 0) return failed;
+    if (const int failed = vantrel::testing::EnterUmockdev(argc, argv); failed >= 0)
+        return failed;
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

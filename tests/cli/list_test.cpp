@@ -32,7 +32,8 @@ protected:
         char* buffer = nullptr;
         size_t size = 0;
         std::FILE* out = open_memstream(&buffer, &size);
-        if (out == nullptr) return "open_memstream failed";
+        if (out == nullptr)
+            return "open_memstream failed";
         cli::ListPortsVerbose(
             out, json,
             [&](const std::wstring& name) {
@@ -70,9 +71,10 @@ TEST_F(VerboseList, MissingInterfaceNamesTheRowAndTheInterface) {
 TEST_F(VerboseList, IdWithoutAnyInterfaceIsExplainedAsANonCompositeDevice) {
     fake::SetFakeDevices({PortDevice({L"USB\\VID_03EB&PID_6133&REV_0100"}, L"Terminal (ttyACM0)")});
     const std::string text = List();
-    EXPECT_TRUE(Contains(text, "VID_03EB&PID_6133 without MI_00: row 0 needs interface 00; the ID has no MI_ at all: "
-                               "a device of class 02 (communications) is not split into interfaces, so Windows gives "
-                               "it no MI_"))
+    EXPECT_TRUE(Contains(text,
+                         "VID_03EB&PID_6133 without MI_00: row 0 needs interface 00; the ID has no MI_ at all: "
+                         "a device of class 02 (communications) is not split into interfaces, so Windows gives "
+                         "it no MI_"))
         << text;
 }
 
@@ -115,7 +117,8 @@ TEST_F(VerboseList, PortThatDoesNotOpenShowsTheCause) {
 // and starts a line of its own must reach the terminal as visible text.
 TEST_F(VerboseList, ControlCharactersFromTheDeviceAreEscaped) {
     fake::SetFakeDevices({PortDevice({L"USB\\VID_03EB&PID_6133&MI_00\x1b]0;owned\x07"},
-                                     L"Evil\x1b[2J\nport: ttyFAKE\r\x9b" L"1m\u202e (ttyACM0)")});
+                                     L"Evil\x1b[2J\nport: ttyFAKE\r\x9b"
+                                     L"1m\u202e (ttyACM0)")});
     const std::string text = List();
     EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
     EXPECT_EQ(text.find('\r'), std::string::npos) << text;
@@ -149,8 +152,9 @@ TEST_F(VerboseList, NoPortSaysSo) { EXPECT_EQ(List(), "no serial port is present
 TEST(PortOpenCheck, MissingNodeSaysSo) {
     const cli::OpenCheck check = cli::CheckPortOpens(L"/dev/vantrel-no-such-port");
     EXPECT_FALSE(check.opens);
-    EXPECT_EQ(check.cause, "no device node /dev/vantrel-no-such-port: the port is listed by the kernel but udev made "
-                           "no node for it");
+    EXPECT_EQ(check.cause,
+              "no device node /dev/vantrel-no-such-port: the port is listed by the kernel but udev made "
+              "no node for it");
 }
 
 // A node this user may not open: the cause names both fixes. Root opens
@@ -171,7 +175,8 @@ TEST(PortOpenCheck, PermissionDeniedNamesTheGroupAndTheUdevRules) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         close(pipeFds[0]);
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(3);
         const cli::OpenCheck check = cli::CheckPortOpens(cli::Wide(node.c_str()));
         const std::string report = (check.opens ? "opens" : "no") + std::string("|") + check.cause;
         _exit(write(pipeFds[1], report.data(), report.size()) == static_cast<ssize_t>(report.size()) ? 0 : 4);
@@ -179,7 +184,8 @@ TEST(PortOpenCheck, PermissionDeniedNamesTheGroupAndTheUdevRules) {
     close(pipeFds[1]);
     std::string report;
     char buffer[512];
-    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) report.append(buffer, static_cast<size_t>(n));
+    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, static_cast<size_t>(n));
     close(pipeFds[0]);
     int status = 0;
     waitpid(child, &status, 0);

@@ -51,8 +51,13 @@ TEST_F(TraceTest, FormatsOutputThatIsLongerThanAnyFixedBuffer) {
 
 TEST_F(TraceTest, EightBitTraceIsReadAsCodePage936) {
     // "格式1应答错误: 错误码[05H]\r\n" in GBK.
-    const char gbk[] = "\xb8\xf1\xca\xbd" "1" "\xd3\xa6\xb4\xf0\xb4\xed\xce\xf3" ": "
-                       "\xb4\xed\xce\xf3\xc2\xeb" "[05H]\r\n";
+    const char gbk[] =
+        "\xb8\xf1\xca\xbd"
+        "1"
+        "\xd3\xa6\xb4\xf0\xb4\xed\xce\xf3"
+        ": "
+        "\xb4\xed\xce\xf3\xc2\xeb"
+        "[05H]\r\n";
     OutputDebugStringA(gbk);
     ASSERT_EQ(lines_.size(), 1u);
     EXPECT_EQ(lines_[0], "格式1应答错误: 错误码[05H]\r\n");

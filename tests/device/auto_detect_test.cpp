@@ -35,7 +35,8 @@ const std::string& Output(const tools::process::Child& sim) { return sim.text(to
 class AutoDetectTest : public DialogFixture {
 protected:
     void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "needs to make a tty name in /dev (run as root, as CI does)";
+        if (geteuid() != 0)
+            GTEST_SKIP() << "needs to make a tty name in /dev (run as root, as CI does)";
         const char* sim = std::getenv("VANTREL_SIM_EXE");
         ASSERT_NE(sim, nullptr) << "VANTREL_SIM_EXE names the simulator";
         sim_ = std::filesystem::absolute(std::filesystem::path(sim), ignoredError_).string();
@@ -50,7 +51,8 @@ protected:
         ASSERT_TRUE(PumpUntil([] { return State().g_ListenState.load() == LISTEN_ABSENT; }, 2000));
     }
     void TearDown() override {
-        if (geteuid() != 0) return;
+        if (geteuid() != 0)
+            return;
         AppUninit();
         DialogFixture::TearDown();
         std::error_code ignored;
@@ -72,11 +74,12 @@ protected:
 
 TEST_F(AutoDetectTest, WaitsForTheTerminalThenOpensItsPortThreeSecondsLaterAndSucceeds) {
     std::vector<unsigned char> payload(3000);
-    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<unsigned char>(i * 7 + 3);
+    for (size_t i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<unsigned char>(i * 7 + 3);
     WriteScript(ScriptBuilder().OpenPort().Wait().SendF1(payload).ClosePort().Bytes());
 
-    tools::process::Child sim({sim_, "--script", (dir_ / "upgrader.asc").string(),
-                               "--link", link_, "--idle-timeout-s", "30"}, Merged());
+    tools::process::Child sim(
+        {sim_, "--script", (dir_ / "upgrader.asc").string(), "--link", link_, "--idle-timeout-s", "30"}, Merged());
     ASSERT_TRUE(sim.ReadLineStartingWith("port: ", 5000ms)) << Output(sim);
 
     ASSERT_EQ(Text(IDC_PORT), L"Auto Detect");
@@ -88,7 +91,8 @@ TEST_F(AutoDetectTest, WaitsForTheTerminalThenOpensItsPortThreeSecondsLaterAndSu
     PlugTerminal();
     const auto plugged = Clock::now();
     const std::wstring connected = name_ + L": Connected";
-    ASSERT_TRUE(PumpUntil([&] { return Text(IDC_CONNECT_STATUS) == connected; }, 1000)) << "monitor missed the terminal";
+    ASSERT_TRUE(PumpUntil([&] { return Text(IDC_CONNECT_STATUS) == connected; }, 1000))
+        << "monitor missed the terminal";
     const auto seen = Clock::now();
     EXPECT_LT(seen - plugged, 200ms);
     RecordProperty("arrival_latency_us",
@@ -114,8 +118,8 @@ TEST_F(AutoDetectTest, AnUnplugDuringTheRunShowsDisconnectAndTheRunGoesOn) {
     PlugTerminal();
     ASSERT_TRUE(PumpUntil([] { return State().g_DevicePresent; }, 1000));
     WriteScript(ScriptBuilder().OpenPort().Delay(1).Wait().Bytes());
-    tools::process::Child sim({sim_, "--script", (dir_ / "upgrader.asc").string(),
-                               "--link", link_, "--idle-timeout-s", "30"}, Merged());
+    tools::process::Child sim(
+        {sim_, "--script", (dir_ / "upgrader.asc").string(), "--link", link_, "--idle-timeout-s", "30"}, Merged());
     ASSERT_TRUE(sim.ReadLineStartingWith("port: ", 5000ms)) << Output(sim);
 
     SendMessageW(dlg_->GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(IDC_BTN_LOADER, BN_CLICKED), 0);

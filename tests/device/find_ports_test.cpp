@@ -90,8 +90,8 @@ TEST_F(FindDevicePortsTest, CompositeTerminalGivesItsParentsSerialAndLocation) {
 }
 
 TEST_F(FindDevicePortsTest, TwoUnitsWithOneSerialNumberAreToldApartByLocation) {
-    fake::SetFakeDevices({CdcTerminal(L"7", L"0001", L"Port_#0001.Hub_#0002"),
-                          CdcTerminal(L"8", L"0001", L"Port_#0002.Hub_#0002")});
+    fake::SetFakeDevices(
+        {CdcTerminal(L"7", L"0001", L"Port_#0001.Hub_#0002"), CdcTerminal(L"8", L"0001", L"Port_#0002.Hub_#0002")});
     const auto found = Scan();
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].serialNumber, found[1].serialNumber);

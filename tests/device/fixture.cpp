@@ -25,9 +25,7 @@ bool WaitReal(const std::function<bool()>& done, unsigned maxMs) {
 
 std::string Utf8(const std::wstring& text) { return text::WideToUtf8(text); }
 
-std::wstring PortName(const std::wstring& suffix) {
-    return std::wstring(PLATFORM_PORT_NAME_OPENER).substr(1) + suffix;
-}
+std::wstring PortName(const std::wstring& suffix) { return std::wstring(PLATFORM_PORT_NAME_OPENER).substr(1) + suffix; }
 
 std::wstring FriendlyName(const std::wstring& description, const std::wstring& suffix) {
     return description + L" (" + PortName(suffix) + L")";

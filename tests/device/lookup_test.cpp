@@ -185,8 +185,8 @@ TEST_F(FindDevicePortTest, PropertiesWithoutTerminatorsAreReadWithinTheirBytes) 
 }
 
 TEST_F(FindDevicePortTest, EveryDeviceSetIsDestroyed) {
-    fake::SetFakeDevices({PortDevice({kTerminalMi02}, FriendlyName(L"T", L"1")),
-                          PortDevice({kTerminalMi00}, FriendlyName(L"T", L"2"))});
+    fake::SetFakeDevices(
+        {PortDevice({kTerminalMi02}, FriendlyName(L"T", L"1")), PortDevice({kTerminalMi00}, FriendlyName(L"T", L"2"))});
     PathBuffer path;
     for (int i = 0; i < 50; ++i) {
         FindDevicePort(g_DeviceIdTable[i % 2], path.chars);
@@ -284,10 +284,9 @@ TEST_F(EnumSerialPortsTest, FullListCutsTheLastNameAndStopsWithoutTheClosingTrac
 TEST_F(EnumSerialPortsTest, NameCutToNothingAddsNothing) {
     // Two names of 126 characters take 254; the third gets no characters.
     const std::wstring longSuffix(123, L'7');
-    fake::SetFakeDevices({PortDevice({L"A"}, FriendlyName(L"Port", longSuffix)),
-                          PortDevice({L"A"}, FriendlyName(L"Port", longSuffix)),
-                          PortDevice({L"A"}, FriendlyName(L"Port", L"1")),
-                          PortDevice({L"A"}, FriendlyName(L"Port", L"2"))});
+    fake::SetFakeDevices(
+        {PortDevice({L"A"}, FriendlyName(L"Port", longSuffix)), PortDevice({L"A"}, FriendlyName(L"Port", longSuffix)),
+         PortDevice({L"A"}, FriendlyName(L"Port", L"1")), PortDevice({L"A"}, FriendlyName(L"Port", L"2"))});
     wchar_t list[kPortListChars];
     std::wmemset(list, L'x', kPortListChars);
     EnumSerialPorts(list);

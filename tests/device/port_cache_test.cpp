@@ -78,9 +78,7 @@ std::vector<Listed> Members(const DeviceSet& set) {
     return ports;
 }
 
-std::vector<Listed> Ports() {
-    return Members(OpenPorts());
-}
+std::vector<Listed> Ports() { return Members(OpenPorts()); }
 
 // Fills stack below the caller's frame, where the next calls' frames go.
 __attribute__((noinline)) void ScribbleStack(unsigned char value) {
@@ -106,8 +104,8 @@ protected:
     }
 
     std::string Add(const char* subsystem, const char* name, const std::string& parent, const Attributes& attributes) {
-        GText path(umockdev_testbed_add_device(testbed_, subsystem, name, parent.empty() ? nullptr : parent.c_str(), nullptr,
-                                               nullptr));
+        GText path(umockdev_testbed_add_device(testbed_, subsystem, name, parent.empty() ? nullptr : parent.c_str(),
+                                               nullptr, nullptr));
         EXPECT_TRUE(path) << name;
         const std::string syspath = path ? path.get() : "";
         for (const auto& [attribute, value] : attributes)
@@ -127,11 +125,17 @@ protected:
     }
 
     // A single-function USB device with one interface and a tty on it.
-    std::string AddUsbPort(const char* usbName, const char* vid, const char* pid, const char* product, const char* tty) {
-        const std::string device = Add("usb", usbName, "", {{"idVendor", vid}, {"idProduct", pid}, {"bcdDevice", "0100"},
-                                                            {"bDeviceClass", "02"}, {"bNumInterfaces", " 1"},
-                                                            {"product", product}});
-        const std::string itf = Add("usb", (std::string(usbName) + ":1.0").c_str(), device, {{"bInterfaceNumber", "00"}});
+    std::string AddUsbPort(const char* usbName, const char* vid, const char* pid, const char* product,
+                           const char* tty) {
+        const std::string device = Add("usb", usbName, "",
+                                       {{"idVendor", vid},
+                                        {"idProduct", pid},
+                                        {"bcdDevice", "0100"},
+                                        {"bDeviceClass", "02"},
+                                        {"bNumInterfaces", " 1"},
+                                        {"product", product}});
+        const std::string itf =
+            Add("usb", (std::string(usbName) + ":1.0").c_str(), device, {{"bInterfaceNumber", "00"}});
         return AddTty(tty, itf);
     }
 
@@ -183,7 +187,8 @@ TEST_F(PortCacheTest, PortNameTakenOverByAnotherDeviceIsSeen) {
 }
 
 TEST_F(PortCacheTest, DeviceLinkMadeAfterTheClassEntryIsSeen) {
-    const std::string device = Add("usb", "1-1", "", {{"idVendor", "0483"}, {"idProduct", "5740"}, {"bcdDevice", "0100"}});
+    const std::string device =
+        Add("usb", "1-1", "", {{"idVendor", "0483"}, {"idProduct", "5740"}, {"bcdDevice", "0100"}});
     const std::string tty = Add("tty", "ttyACM0", device, {});
     EXPECT_TRUE(Ports().empty()) << "no device link yet";
     Link(tty + "/device", "..");
@@ -206,7 +211,8 @@ TEST_F(PortCacheTest, SetTakenBeforeAChangeKeepsItsPorts) {
     DeviceSet before = OpenPorts();
     Remove(port);
     EXPECT_TRUE(Ports().empty());
-    EXPECT_EQ(Members(before), (std::vector<Listed>{{L"USB Serial Device (ttyACM0)", L"USB\\VID_0483&PID_5740&REV_0100"}}));
+    EXPECT_EQ(Members(before),
+              (std::vector<Listed>{{L"USB Serial Device (ttyACM0)", L"USB\\VID_0483&PID_5740&REV_0100"}}));
 }
 
 TEST_F(PortCacheTest, TerminalLookupFollowsPlugAndUnplug) {
@@ -236,7 +242,8 @@ TEST_F(PortCacheTest, ANewTreeIsListedAfresh) {
 TEST_F(PortCacheTest, ConsoleNameOutsideTheVirtualTreeIsRechecked) {
     // Only the kernel's own virtual consoles never gain a device link; an
     // entry merely named like one is watched like any other.
-    const std::string device = Add("usb", "1-1", "", {{"idVendor", "0483"}, {"idProduct", "5740"}, {"bcdDevice", "0100"}});
+    const std::string device =
+        Add("usb", "1-1", "", {{"idVendor", "0483"}, {"idProduct", "5740"}, {"bcdDevice", "0100"}});
     const std::string tty = Add("tty", "tty7", device, {});
     EXPECT_TRUE(Ports().empty());
     Link(tty + "/device", "..");

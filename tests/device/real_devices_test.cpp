@@ -108,14 +108,10 @@ struct RealDevice {
     const wchar_t* terminal;           // what "Auto Detect" opens; L"" for none
 };
 
-void PrintTo(const RealDevice& device, std::ostream* out) {
-    *out << device.name;
-}
+void PrintTo(const RealDevice& device, std::ostream* out) { *out << device.name; }
 
 // The text of a friendly name before its last " (".
-std::wstring Description(const std::wstring& friendlyName) {
-    return friendlyName.substr(0, friendlyName.rfind(L" ("));
-}
+std::wstring Description(const std::wstring& friendlyName) { return friendlyName.substr(0, friendlyName.rfind(L" (")); }
 
 struct Listed {
     std::wstring friendlyName;
@@ -195,26 +191,35 @@ const std::vector<PortView> kRowZeroTerminalPorts = {
 
 const RealDevice kRealDevices[] = {
     // Single-function CDC device (class 02): one port, no MI_.
-    {"ArduinoUnoR3", "arduino_uno_r3.umockdev", nullptr,
-     {{L"ttyACM0", L"USB\\VID_2341&PID_0043&REV_0001", L"USB Serial Device (COM3)"}}, L""},
+    {"ArduinoUnoR3",
+     "arduino_uno_r3.umockdev",
+     nullptr,
+     {{L"ttyACM0", L"USB\\VID_2341&PID_0043&REV_0001", L"USB Serial Device (COM3)"}},
+     L""},
     // The same device with the identity of the row-0 terminal: a class-02
     // device has no MI_00, so row 0 cannot match it.
-    {"ClassTwoDeviceNeverMatchesRowZero", "arduino_uno_r3.umockdev",
+    {"ClassTwoDeviceNeverMatchesRowZero",
+     "arduino_uno_r3.umockdev",
      [](Bed& bed) {
          bed.Set(kUno, "idVendor", "03eb");
          bed.Set(kUno, "idProduct", "6133");
      },
-     {{L"ttyACM0", L"USB\\VID_03EB&PID_6133&REV_0001", L"USB Serial Device (COM3)"}}, L""},
+     {{L"ttyACM0", L"USB\\VID_03EB&PID_6133&REV_0001", L"USB Serial Device (COM3)"}},
+     L""},
     // Row 1's vendor and product: found. Windows ran ST's driver, which
     // names the port its own way.
-    {"RusefiEcuIsTheRowOneTerminal", "rusefi_ecu.umockdev", nullptr,
+    {"RusefiEcuIsTheRowOneTerminal",
+     "rusefi_ecu.umockdev",
+     nullptr,
      {{L"ttyACM0", L"USB\\VID_0483&PID_5740&REV_0200", L"STMicroelectronics Virtual COM Port (COM30)", nullptr,
        L"USB Serial Device"}},
      L"\\\\.\\ttyACM0"},
     // Three CDC functions on interfaces 1, 3 and 5 of a class-02 device:
     // Windows does not split a class-02 device, so there is no MI_ (and no
     // in-box name: ZTE's own driver names the ports).
-    {"ZteModemClassTwo", "zte_mf190j.umockdev", nullptr,
+    {"ZteModemClassTwo",
+     "zte_mf190j.umockdev",
+     nullptr,
      {{L"ttyACM0", L"USB\\VID_19D2&PID_1544&REV_0001", nullptr, nullptr, L"USB Serial Device"},
       {L"ttyACM1", L"USB\\VID_19D2&PID_1544&REV_0001", nullptr, nullptr, L"USB Serial Device"},
       {L"ttyACM2", L"USB\\VID_19D2&PID_1544&REV_0001", nullptr, nullptr, L"USB Serial Device"}},
@@ -222,7 +227,8 @@ const RealDevice kRealDevices[] = {
     // The same modem declaring interface associations (class EF/02/01, one
     // per function, as the kernel shows in iad_bFirstInterface): composite,
     // functions on MI_01, MI_03 and MI_05.
-    {"ZteModemWithInterfaceAssociations", "zte_mf190j.umockdev",
+    {"ZteModemWithInterfaceAssociations",
+     "zte_mf190j.umockdev",
      [](Bed& bed) {
          bed.Set(kModem, "bDeviceClass", "ef");
          bed.Set(kModem, "bDeviceSubClass", "02");
@@ -236,7 +242,8 @@ const RealDevice kRealDevices[] = {
      L""},
     // Windows splits only a device with a single configuration; with two,
     // the whole device is one (no MI_, no in-box port name).
-    {"ZteModemWithTwoConfigurations", "zte_mf190j.umockdev",
+    {"ZteModemWithTwoConfigurations",
+     "zte_mf190j.umockdev",
      [](Bed& bed) {
          bed.Set(kModem, "bDeviceClass", "ef");
          bed.Set(kModem, "bDeviceSubClass", "02");
@@ -248,7 +255,9 @@ const RealDevice kRealDevices[] = {
       {L"ttyACM2", L"USB\\VID_19D2&PID_1544&REV_0001", nullptr, nullptr, L"USB Serial Device"}},
      L""},
     // IAD device whose product string has parentheses before the port name.
-    {"BlackMagicProbe", "black_magic_probe.umockdev", nullptr,
+    {"BlackMagicProbe",
+     "black_magic_probe.umockdev",
+     nullptr,
      {{L"ttyACM0", L"USB\\VID_1D50&PID_6018&REV_0100&MI_00", L"USB Serial Device (COM5)"},
       {L"ttyACM1", L"USB\\VID_1D50&PID_6018&REV_0100&MI_02", L"USB Serial Device (COM6)"}},
      L""},
@@ -261,8 +270,9 @@ const RealDevice kRealDevices[] = {
     {"TerminalWithAPortNameInItsProductString", "black_magic_probe.umockdev",
      RowZeroTerminalNamed("Terminal (ttyS0) (COM1)"), kRowZeroTerminalPorts, L"\\\\.\\ttyACM0"},
     {"TerminalWithNonAsciiProductString", "black_magic_probe.umockdev",
-     RowZeroTerminalNamed("Kassenterminal (Gr\xC3\xB6\xC3\x9F" "e 2) \xE7\xAB\xAF\xE6\x9C\xAB"), kRowZeroTerminalPorts,
-     L"\\\\.\\ttyACM0"},
+     RowZeroTerminalNamed("Kassenterminal (Gr\xC3\xB6\xC3\x9F"
+                          "e 2) \xE7\xAB\xAF\xE6\x9C\xAB"),
+     kRowZeroTerminalPorts, L"\\\\.\\ttyACM0"},
     {"TerminalWithInvalidUtf8ProductString", "black_magic_probe.umockdev", RowZeroTerminalNamed("\xC3(\xFF)\xE2\x82"),
      kRowZeroTerminalPorts, L"\\\\.\\ttyACM0"},
     {"TerminalWithEmptyProductString", "black_magic_probe.umockdev", RowZeroTerminalNamed(""), kRowZeroTerminalPorts,
@@ -275,17 +285,28 @@ const RealDevice kRealDevices[] = {
      kRowZeroTerminalPorts, L"\\\\.\\ttyACM0"},
     // IAD device behind a hub, its CDC function on interface 1: the vendor of
     // row 0, another product and interface.
-    {"AtmelEdbgBehindHub", "atmel_edbg_behind_hub.umockdev", nullptr,
-     {{L"ttyACM0", L"USB\\VID_03EB&PID_2111&REV_0101&MI_01", L"USB Serial Device (COM4)"}}, L""},
+    {"AtmelEdbgBehindHub",
+     "atmel_edbg_behind_hub.umockdev",
+     nullptr,
+     {{L"ttyACM0", L"USB\\VID_03EB&PID_2111&REV_0101&MI_01", L"USB Serial Device (COM4)"}},
+     L""},
     // usb-serial adapters behind hubs.
-    {"Ch340BehindHub", "ch340_behind_hub.umockdev", nullptr,
-     {{L"ttyUSB0", L"USB\\VID_1A86&PID_7523&REV_8134", L"USB-SERIAL CH340 (COM27)"}}, L""},
-    {"Ft232rBehindHub", "ft232r_behind_hub.umockdev", nullptr,
-     {{L"ttyUSB0", L"FTDIBUS\\COMPORT&VID_0403&PID_6001", L"USB Serial Port (COM26)"}}, L""},
+    {"Ch340BehindHub",
+     "ch340_behind_hub.umockdev",
+     nullptr,
+     {{L"ttyUSB0", L"USB\\VID_1A86&PID_7523&REV_8134", L"USB-SERIAL CH340 (COM27)"}},
+     L""},
+    {"Ft232rBehindHub",
+     "ft232r_behind_hub.umockdev",
+     nullptr,
+     {{L"ttyUSB0", L"FTDIBUS\\COMPORT&VID_0403&PID_6001", L"USB Serial Port (COM26)"}},
+     L""},
     // Multi-port usb-serial devices. Silicon Labs' driver names each port
     // of a CP2108 after the chip and its interface; the tool gives the name
     // of the single-port bridges.
-    {"Cp2108QuadBehindHubs", "cp2108_behind_hubs.umockdev", nullptr,
+    {"Cp2108QuadBehindHubs",
+     "cp2108_behind_hubs.umockdev",
+     nullptr,
      {{L"ttyUSB0", L"USB\\VID_10C4&PID_EA71&REV_0100&MI_00",
        L"Silicon Labs Quad CP2108 USB to UART Bridge: Interface 0 (COM10)", nullptr,
        L"Silicon Labs CP210x USB to UART Bridge"},
@@ -300,7 +321,9 @@ const RealDevice kRealDevices[] = {
        L"Silicon Labs CP210x USB to UART Bridge"}},
      L""},
     // FTDI's driver lists the four ports on its own bus, without MI_.
-    {"Ft4232hQuad", "ft4232h_quad.umockdev", nullptr,
+    {"Ft4232hQuad",
+     "ft4232h_quad.umockdev",
+     nullptr,
      {{L"ttyUSB0", L"FTDIBUS\\COMPORT&VID_0403&PID_6011", L"USB Serial Port (COM14)"},
       {L"ttyUSB1", L"FTDIBUS\\COMPORT&VID_0403&PID_6011", L"USB Serial Port (COM15)"},
       {L"ttyUSB2", L"FTDIBUS\\COMPORT&VID_0403&PID_6011", L"USB Serial Port (COM16)"},
@@ -309,12 +332,16 @@ const RealDevice kRealDevices[] = {
     // A tty whose USB interface has no driver bound (between an unbind and
     // the tty's removal): Windows lists no port for a device without a
     // driver; the tool still lists it, under the generic name.
-    {"Ch340WithoutInterfaceDriver", "ch340_behind_hub.umockdev",
+    {"Ch340WithoutInterfaceDriver",
+     "ch340_behind_hub.umockdev",
      [](Bed& bed) { bed.Remove(kCh340Interface, "driver"); },
-     {{L"ttyUSB0", L"USB\\VID_1A86&PID_7523&REV_8134", nullptr, nullptr, L"USB Serial Device"}}, L""},
+     {{L"ttyUSB0", L"USB\\VID_1A86&PID_7523&REV_8134", nullptr, nullptr, L"USB Serial Device"}},
+     L""},
     // On-board ports on Linux 6.5 and later: the two PNP UARTs are listed,
     // the legacy ports without a UART (ttyS1, ttyS3) are not.
-    {"OnBoardPortsBehindTheSerialCore", "onboard_8250_serial_core.umockdev", nullptr,
+    {"OnBoardPortsBehindTheSerialCore",
+     "onboard_8250_serial_core.umockdev",
+     nullptr,
      {{L"ttyS0", L"ACPI\\VEN_PNP&DEV_0501", L"Communications Port (COM1)"},
       {L"ttyS2", L"ACPI\\VEN_PNP&DEV_0501", L"Communications Port (COM3)"}},
      L""},
@@ -365,9 +392,7 @@ struct PlacedDevice {
     std::wstring terminalLocation;            // "" when no terminal is found
 };
 
-void PrintTo(const PlacedDevice& device, std::ostream* out) {
-    *out << device.name;
-}
+void PrintTo(const PlacedDevice& device, std::ostream* out) { *out << device.name; }
 
 std::vector<std::wstring> NodeLocations() {
     std::vector<std::wstring> locations;
@@ -388,13 +413,23 @@ std::vector<std::wstring> NodeLocations() {
 const PlacedDevice kPlacedDevices[] = {
     {"RootHubPort", "arduino_uno_r3.umockdev", nullptr, {L"1-1"}, L""},
     {"RowOneTerminal", "rusefi_ecu.umockdev", nullptr, {L"1-4"}, L"1-4"},
-    {"CompositeTerminalTakesTheDevicesPlace", "black_magic_probe.umockdev", AsRowZeroTerminal, {L"8-1:1.0", L"8-1:1.2"},
+    {"CompositeTerminalTakesTheDevicesPlace",
+     "black_magic_probe.umockdev",
+     AsRowZeroTerminal,
+     {L"8-1:1.0", L"8-1:1.2"},
      L"8-1"},
     {"InterfaceBehindAHub", "atmel_edbg_behind_hub.umockdev", nullptr, {L"2-2.1:1.1"}, L""},
     {"AdapterBehindAHub", "ch340_behind_hub.umockdev", nullptr, {L"1-2.2"}, L""},
-    {"FtdiPortsShareTheirDevicesPlace", "ft4232h_quad.umockdev", nullptr, {L"1-3.1", L"1-3.1", L"1-3.1", L"1-3.1"}, L""},
-    {"InterfacesBehindTwoHubs", "cp2108_behind_hubs.umockdev", nullptr,
-     {L"1-1.1.1:1.0", L"1-1.1.1:1.1", L"1-1.1.1:1.2", L"1-1.1.1:1.3"}, L""},
+    {"FtdiPortsShareTheirDevicesPlace",
+     "ft4232h_quad.umockdev",
+     nullptr,
+     {L"1-3.1", L"1-3.1", L"1-3.1", L"1-3.1"},
+     L""},
+    {"InterfacesBehindTwoHubs",
+     "cp2108_behind_hubs.umockdev",
+     nullptr,
+     {L"1-1.1.1:1.0", L"1-1.1.1:1.1", L"1-1.1.1:1.2", L"1-1.1.1:1.3"},
+     L""},
     {"OnBoardPortsHaveNone", "onboard_8250_serial_core.umockdev", nullptr, {L"", L""}, L""},
 };
 
@@ -417,6 +452,8 @@ TEST_P(RealDeviceLocationTest, PortsAndTheTerminalAreWhereTheKernelNamesThem) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Published, RealDeviceLocationTest, ::testing::ValuesIn(kPlacedDevices),
-                         [](const ::testing::TestParamInfo<PlacedDevice>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<PlacedDevice>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace

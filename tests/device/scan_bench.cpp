@@ -39,12 +39,13 @@ void BuildTestbed(UMockdevTestbed* testbed) {
     g_free(rootDir);
     for (int i = 0; i < 8; ++i) {
         const std::string usbName = "1-" + std::to_string(i + 1);
-        gchar* usb = umockdev_testbed_add_device(testbed, "usb", usbName.c_str(), nullptr, "idVendor", i == 7 ? "03eb" : "1234",
-                                                 "idProduct", i == 7 ? "6133" : "0001", "bcdDevice", "0100", "bDeviceClass",
-                                                 "ef", "bDeviceSubClass", "02", "bDeviceProtocol", "01", "bNumInterfaces",
-                                                 " 2", "bNumConfigurations", "1", "product", "Bench Port", nullptr, nullptr);
-        gchar* itf = umockdev_testbed_add_device(testbed, "usb", (usbName + ":1.0").c_str(), usb, "bInterfaceNumber", "00",
-                                                 nullptr, nullptr);
+        gchar* usb =
+            umockdev_testbed_add_device(testbed, "usb", usbName.c_str(), nullptr, "idVendor", i == 7 ? "03eb" : "1234",
+                                        "idProduct", i == 7 ? "6133" : "0001", "bcdDevice", "0100", "bDeviceClass",
+                                        "ef", "bDeviceSubClass", "02", "bDeviceProtocol", "01", "bNumInterfaces", " 2",
+                                        "bNumConfigurations", "1", "product", "Bench Port", nullptr, nullptr);
+        gchar* itf = umockdev_testbed_add_device(testbed, "usb", (usbName + ":1.0").c_str(), usb, "bInterfaceNumber",
+                                                 "00", nullptr, nullptr);
         const std::string ttyName = "ttyACM" + std::to_string(i);
         gchar* tty = umockdev_testbed_add_device(testbed, "tty", ttyName.c_str(), itf, nullptr, nullptr);
         const std::string link = root + tty + "/device";
@@ -61,7 +62,8 @@ void BuildTestbed(UMockdevTestbed* testbed) {
 int main(int argc, char** argv) {
     const bool mock = argc > 1 && std::strcmp(argv[1], "--mock") == 0;
     if (mock) {
-        if (const int failed = vantrel::testing::EnterUmockdev(argc, argv); failed >= 0) return failed;
+        if (const int failed = vantrel::testing::EnterUmockdev(argc, argv); failed >= 0)
+            return failed;
     }
     UMockdevTestbed* testbed = nullptr;
     if (mock) {

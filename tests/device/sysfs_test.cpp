@@ -65,24 +65,38 @@ protected:
         ASSERT_NE(testbed_, nullptr);
         root_ = GString_(umockdev_testbed_get_root_dir(testbed_)).get();
 
-        const std::string terminal = terminalDevice_ = Add("usb", "1-1", "", {{"idVendor", "03eb"}, {"idProduct", "6133"},
-                                                            {"bcdDevice", "0100"}, {"bDeviceClass", "ef"},
-                                                            {"bDeviceSubClass", "02"}, {"bDeviceProtocol", "01"},
-                                                            {"bNumInterfaces", " 3"}, {"bNumConfigurations", "1"},
-                                                            {"product", "POS Terminal"}, {"serial", " SN\"1\n\x1b[2J "}});
+        const std::string terminal = terminalDevice_ = Add("usb", "1-1", "",
+                                                           {{"idVendor", "03eb"},
+                                                            {"idProduct", "6133"},
+                                                            {"bcdDevice", "0100"},
+                                                            {"bDeviceClass", "ef"},
+                                                            {"bDeviceSubClass", "02"},
+                                                            {"bDeviceProtocol", "01"},
+                                                            {"bNumInterfaces", " 3"},
+                                                            {"bNumConfigurations", "1"},
+                                                            {"product", "POS Terminal"},
+                                                            {"serial", " SN\"1\n\x1b[2J "}});
         const std::string mi0 = Add("usb", "1-1:1.0", terminal, {{"bInterfaceNumber", "00"}});
         Add("usb", "1-1:1.1", terminal, {{"bInterfaceNumber", "01"}});
         const std::string mi2 = Add("usb", "1-1:1.2", terminal, {{"bInterfaceNumber", "02"}});
         terminalTty_ = AddTty("ttyACM0", mi0);
         AddTty("ttyACM2", mi2);
 
-        const std::string pad = padDevice_ = Add("usb", "1-2", "", {{"idVendor", "0483"}, {"idProduct", "5740"}, {"bcdDevice", "0200"},
-                                                       {"bDeviceClass", "02"}, {"bNumInterfaces", " 2"}});
+        const std::string pad = padDevice_ = Add("usb", "1-2", "",
+                                                 {{"idVendor", "0483"},
+                                                  {"idProduct", "5740"},
+                                                  {"bcdDevice", "0200"},
+                                                  {"bDeviceClass", "02"},
+                                                  {"bNumInterfaces", " 2"}});
         padTty_ = AddTty("ttyACM10", Add("usb", "1-2:1.0", pad, {{"bInterfaceNumber", "00"}}));
 
-        const std::string ftdi = Add("usb", "1-3", "", {{"idVendor", "0403"}, {"idProduct", "6001"}, {"bcdDevice", "0600"},
-                                                        {"bDeviceClass", "00"}, {"bNumInterfaces", " 1"},
-                                                        {"product", "FT232R USB UART"}});
+        const std::string ftdi = Add("usb", "1-3", "",
+                                     {{"idVendor", "0403"},
+                                      {"idProduct", "6001"},
+                                      {"bcdDevice", "0600"},
+                                      {"bDeviceClass", "00"},
+                                      {"bNumInterfaces", " 1"},
+                                      {"product", "FT232R USB UART"}});
         const std::string ftdiInterface = Add("usb", "1-3:1.0", ftdi, {{"bInterfaceNumber", "00"}});
         Link(ftdiInterface + "/driver", "../../../bus/usb/drivers/ftdi_sio");
         const std::string serialPort = Add("usb-serial", "ttyUSB0", ftdiInterface, {});
@@ -230,7 +244,8 @@ TEST_F(SysfsPortsTest, SingleFunctionDevicesHaveNoInterfaceNumber) {
     const Port* ftdi = Find(ports, L"ttyUSB0");
     ASSERT_TRUE(pad && ftdi);
     // A CDC device (class 02) is one function even with two interfaces.
-    EXPECT_EQ(pad->hardwareIds, (std::vector<std::wstring>{L"USB\\VID_0483&PID_5740&REV_0200", L"USB\\VID_0483&PID_5740"}));
+    EXPECT_EQ(pad->hardwareIds,
+              (std::vector<std::wstring>{L"USB\\VID_0483&PID_5740&REV_0200", L"USB\\VID_0483&PID_5740"}));
     EXPECT_EQ(pad->friendlyName, L"USB Serial Device (ttyACM10)");
     // FTDI's driver puts its ports on a bus of its own.
     EXPECT_EQ(ftdi->hardwareIds, std::vector<std::wstring>{L"FTDIBUS\\COMPORT&VID_0403&PID_6001"});
@@ -519,7 +534,8 @@ TEST_F(SysfsPortsTest, PropertySizesAndErrorsFollowTheDeviceSetupContract) {
                                                    static_cast<DWORD>(small.size()), &required));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     std::vector<BYTE> whole(required);
-    ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyW(set, &data, SPDRP_FRIENDLYNAME, nullptr, whole.data(), required, nullptr));
+    ASSERT_TRUE(
+        SetupDiGetDeviceRegistryPropertyW(set, &data, SPDRP_FRIENDLYNAME, nullptr, whole.data(), required, nullptr));
     EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(whole.data())), expected);
     EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyW(set, &data, SPDRP_HARDWAREID, &type, nullptr, 0, &required));
     EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
@@ -582,7 +598,8 @@ TEST_F(SysfsPortsTest, MonitorNoticesTheTerminalLeaving) {
 }
 
 int main(int argc, char** argv) {
-    if (const int failed = vantrel::testing::EnterUmockdev(argc, argv); failed >= 0) return failed;
+    if (const int failed = vantrel::testing::EnterUmockdev(argc, argv); failed >= 0)
+        return failed;
     headless::UseManualClock(true);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -25,7 +25,8 @@ namespace {
 bool WaitReal(const std::function<bool()>& done, unsigned maxMs) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
     while (!done()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
@@ -41,8 +42,8 @@ void DialogFixture::SetUp() {
 
     std::random_device random;
     oldDir_ = std::filesystem::current_path();
-    dir_ = std::filesystem::temp_directory_path() / ("vantrel-test-" + std::to_string(getpid()) + "-" +
-                                                     std::to_string(random()));
+    dir_ = std::filesystem::temp_directory_path() /
+           ("vantrel-test-" + std::to_string(getpid()) + "-" + std::to_string(random()));
     std::filesystem::create_directories(dir_);
     std::filesystem::current_path(dir_);
 
@@ -70,8 +71,10 @@ void DialogFixture::SetUp() {
 }
 
 void DialogFixture::CloseEverything() {
-    if (!dlg_) return;
-    if (State().g_Upgrading) RunUpgradeEvent(UPG_EVENT_STOP);
+    if (!dlg_)
+        return;
+    if (State().g_Upgrading)
+        RunUpgradeEvent(UPG_EVENT_STOP);
     UpgradeClosePort();
     EXPECT_TRUE(PumpUntil([] { return State().g_ReadThread.load() == nullptr; }, 3000)) << "watcher did not leave";
     EXPECT_TRUE(WaitReal([] { return AfxRunningThreadCount() == 0; }, 3000));

@@ -43,7 +43,8 @@ protected:
     int TimerTicks() const {
         int ticks = 0;
         for (const std::string& line : Trace())
-            if (line.rfind(kTimerLinePrefix, 0) == 0) ++ticks;
+            if (line.rfind(kTimerLinePrefix, 0) == 0)
+                ++ticks;
         return ticks;
     }
     void ExpectArmed(int seconds, int event) const {
@@ -53,7 +54,8 @@ protected:
     // The timer fires exactly at its period, not before.
     void ExpectFiresAfter(unsigned ms) {
         const int before = TimerTicks();
-        if (ms > 0) Advance(ms - 1);
+        if (ms > 0)
+            Advance(ms - 1);
         EXPECT_EQ(TimerTicks(), before) << "fired early";
         Advance(1);
         EXPECT_EQ(TimerTicks(), before + 1) << "did not fire at " << ms << " ms";
@@ -104,8 +106,8 @@ TEST_F(RunEngineTest, ScriptShorterThanHeaderShowsOpenObjFailed) {
 }
 
 TEST_F(RunEngineTest, IdleEngineIgnoresEverythingButStart) {
-    for (int event : std::initializer_list<int>{0, UPG_EVENT_NEXT, UPG_EVENT_OPEN_PORT, UPG_EVENT_REPLY, UPG_EVENT_WAIT_TIMEOUT,
-                      UPG_EVENT_REPLY_TIMEOUT, UPG_EVENT_STOP, 99})
+    for (int event : std::initializer_list<int>{0, UPG_EVENT_NEXT, UPG_EVENT_OPEN_PORT, UPG_EVENT_REPLY,
+                                                UPG_EVENT_WAIT_TIMEOUT, UPG_EVENT_REPLY_TIMEOUT, UPG_EVENT_STOP, 99})
         RunUpgradeEvent(event);
     EXPECT_TRUE(Trace().empty());
     EXPECT_EQ(LastRunOutcome(), RunOutcome::None);
@@ -436,7 +438,8 @@ TEST_F(RunEngineTest, StopEndsTheRunSilently) {
 TEST_F(RunEngineTest, ZeroLengthSendWritesNothingAndArmsTheTimeout) {
     Start(ScriptBuilder().OpenPort().SendF1({}));
     Advance(1000);
-    for (const auto& write : testport::Writes()) EXPECT_TRUE(write.empty());
+    for (const auto& write : testport::Writes())
+        EXPECT_TRUE(write.empty());
     ExpectArmed(5, UPG_EVENT_REPLY_TIMEOUT);
 }
 
@@ -609,14 +612,16 @@ TEST_P(DamagedScriptTest, EndsTheRunAtOnce) {
     ExpectTimerStopped();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Records, DamagedScriptTest,
-    ::testing::Values(DamagedCase{"OneByteLeft", {0x11}}, DamagedCase{"TwoBytesLeft", {0x11, 0x00}},
-                      DamagedCase{"PayloadRunsPastTheEnd", {0x11, 0x00, 0x0A, 1, 2, 3, 4}},
-                      DamagedCase{"LengthFarBeyondTheFile", {0x01, 0xFF, 0xFF}},
-                      DamagedCase{"DelayWithOnePayloadByte", {0x02, 0x00, 0x01, 0x05}},
-                      DamagedCase{"DelayWithoutPayload", {0x02, 0x00, 0x00, 0x01, 0x00, 0x00}}),
-    [](const ::testing::TestParamInfo<DamagedCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Records, DamagedScriptTest,
+                         ::testing::Values(DamagedCase{"OneByteLeft", {0x11}},
+                                           DamagedCase{"TwoBytesLeft", {0x11, 0x00}},
+                                           DamagedCase{"PayloadRunsPastTheEnd", {0x11, 0x00, 0x0A, 1, 2, 3, 4}},
+                                           DamagedCase{"LengthFarBeyondTheFile", {0x01, 0xFF, 0xFF}},
+                                           DamagedCase{"DelayWithOnePayloadByte", {0x02, 0x00, 0x01, 0x05}},
+                                           DamagedCase{"DelayWithoutPayload", {0x02, 0x00, 0x00, 0x01, 0x00, 0x00}}),
+                         [](const ::testing::TestParamInfo<DamagedCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(RunEngineTest, DamagedRecordAfterAnAcceptedReplyEndsTheRun) {
     // After an accepted reply the timer is already stopped; nothing else would fire.

@@ -42,7 +42,8 @@ protected:
     }
     static std::vector<unsigned char> Bytes(size_t count, unsigned char first = 0) {
         std::vector<unsigned char> bytes(count);
-        for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<unsigned char>(first + i);
+        for (size_t i = 0; i < count; ++i)
+            bytes[i] = static_cast<unsigned char>(first + i);
         return bytes;
     }
 
@@ -175,9 +176,12 @@ protected:
     // step of the given open (1: the first), and waits for it to end.
     void WriteAt(platform::FileStep step, int open, const std::string& command) {
         platform::SetFileStepObserver([this, step, open, command](platform::FileStep now, const std::string& path) {
-            if (path != "upgrader.asc") return;
-            if (now == platform::FileStep::Opened) ++opens_;
-            if (now != step || opens_ != open || ran_) return;
+            if (path != "upgrader.asc")
+                return;
+            if (now == platform::FileStep::Opened)
+                ++opens_;
+            if (now != step || opens_ != open || ran_)
+                return;
             ran_ = true;
             tools::process::Options options;
             options.cwd = dir_.string();

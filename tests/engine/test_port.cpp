@@ -15,7 +15,8 @@ std::optional<fakecomm::Port>& Current() {
 }
 
 fakecomm::Port& Port() {
-    if (!Current()) Current() = fakecomm::AddPort("COM5");
+    if (!Current())
+        Current() = fakecomm::AddPort("COM5");
     return *Current();
 }
 

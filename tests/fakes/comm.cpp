@@ -53,7 +53,8 @@ std::string PathOf(const std::string& name) { return !name.empty() && name.front
 // Counts the call and returns the failure set for it, if any, or the loss of the device.
 DWORD Enter(PortState& s, Call call) {
     ++s.calls[static_cast<size_t>(call)];
-    if (s.unplugged) return ERROR_BAD_UNIT;
+    if (s.unplugged)
+        return ERROR_BAD_UNIT;
     return s.fail[static_cast<size_t>(call)];
 }
 
@@ -69,14 +70,16 @@ public:
 
     DWORD GetState(DCB& dcb) override {
         std::lock_guard<std::mutex> lock(state_->mutex);
-        if (const DWORD error = Enter(*state_, Call::GetCommState)) return error;
+        if (const DWORD error = Enter(*state_, Call::GetCommState))
+            return error;
         dcb = state_->dcb;
         return ERROR_SUCCESS;
     }
 
     DWORD SetState(const DCB& dcb) override {
         std::lock_guard<std::mutex> lock(state_->mutex);
-        if (const DWORD error = Enter(*state_, Call::SetCommState)) return error;
+        if (const DWORD error = Enter(*state_, Call::SetCommState))
+            return error;
         // The checks every driver makes, so that a broken DCB is not mistaken for a good one.
         if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SPACEPARITY ||
             dcb.StopBits > TWOSTOPBITS)
@@ -88,21 +91,24 @@ public:
 
     DWORD SetQueues(DWORD in_queue, DWORD out_queue) override {
         std::lock_guard<std::mutex> lock(state_->mutex);
-        if (const DWORD error = Enter(*state_, Call::SetupComm)) return error;
+        if (const DWORD error = Enter(*state_, Call::SetupComm))
+            return error;
         state_->last_queues = Queues{in_queue, out_queue};
         return ERROR_SUCCESS;
     }
 
     DWORD GetTimeouts(COMMTIMEOUTS& timeouts) override {
         std::lock_guard<std::mutex> lock(state_->mutex);
-        if (const DWORD error = Enter(*state_, Call::GetCommTimeouts)) return error;
+        if (const DWORD error = Enter(*state_, Call::GetCommTimeouts))
+            return error;
         timeouts = state_->timeouts;
         return ERROR_SUCCESS;
     }
 
     DWORD SetTimeouts(const COMMTIMEOUTS& timeouts) override {
         std::lock_guard<std::mutex> lock(state_->mutex);
-        if (const DWORD error = Enter(*state_, Call::SetCommTimeouts)) return error;
+        if (const DWORD error = Enter(*state_, Call::SetCommTimeouts))
+            return error;
         state_->timeouts = timeouts;
         state_->last_timeouts = timeouts;
         return ERROR_SUCCESS;
@@ -111,7 +117,8 @@ public:
     DWORD Read(BYTE* buffer, DWORD count, DWORD& done) override {
         std::lock_guard<std::mutex> lock(state_->mutex);
         done = 0;
-        if (const DWORD error = Enter(*state_, Call::ReadFile)) return error;
+        if (const DWORD error = Enter(*state_, Call::ReadFile))
+            return error;
         const size_t n = std::min<size_t>(count, state_->rx.size());
         std::copy_n(state_->rx.begin(), n, buffer);
         state_->rx.erase(state_->rx.begin(), state_->rx.begin() + static_cast<std::ptrdiff_t>(n));
@@ -125,7 +132,8 @@ public:
         {
             std::lock_guard<std::mutex> lock(state_->mutex);
             done = 0;
-            if (const DWORD error = Enter(*state_, Call::WriteFile)) return error;
+            if (const DWORD error = Enter(*state_, Call::WriteFile))
+                return error;
             const DWORD n = state_->write_limit ? std::min(count, *state_->write_limit) : count;
             written.assign(buffer, buffer + n);
             state_->writes.push_back(written);
@@ -141,7 +149,8 @@ public:
 
     DWORD BytesWaiting(DWORD& count) override {
         std::lock_guard<std::mutex> lock(state_->mutex);
-        if (const DWORD error = Enter(*state_, Call::ClearCommError)) return error;
+        if (const DWORD error = Enter(*state_, Call::ClearCommError))
+            return error;
         count = static_cast<DWORD>(state_->rx.size());
         return ERROR_SUCCESS;
     }
@@ -157,9 +166,7 @@ void Port::Receive(const std::vector<BYTE>& bytes) {
     state_->rx.insert(state_->rx.end(), bytes.begin(), bytes.end());
 }
 
-void Port::Receive(std::string_view bytes) {
-    Receive(std::vector<BYTE>(bytes.begin(), bytes.end()));
-}
+void Port::Receive(std::string_view bytes) { Receive(std::vector<BYTE>(bytes.begin(), bytes.end())); }
 
 size_t Port::Pending() const {
     std::lock_guard<std::mutex> lock(state_->mutex);
@@ -204,7 +211,8 @@ std::vector<std::vector<BYTE>> Port::Writes() const {
 std::vector<BYTE> Port::Written() const {
     std::lock_guard<std::mutex> lock(state_->mutex);
     std::vector<BYTE> all;
-    for (const auto& write : state_->writes) all.insert(all.end(), write.begin(), write.end());
+    for (const auto& write : state_->writes)
+        all.insert(all.end(), write.begin(), write.end());
     return all;
 }
 
@@ -263,7 +271,8 @@ Port AddPort(const std::string& name) {
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.mutex);
     auto& state = registry.ports[PathOf(name)];
-    if (!state) state = std::make_shared<PortState>();
+    if (!state)
+        state = std::make_shared<PortState>();
     return Port(state);
 }
 
@@ -271,7 +280,8 @@ std::optional<Port> FindPort(const std::string& name) {
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.mutex);
     auto it = registry.ports.find(PathOf(name));
-    if (it == registry.ports.end()) return std::nullopt;
+    if (it == registry.ports.end())
+        return std::nullopt;
     return Port(it->second);
 }
 
@@ -287,7 +297,8 @@ std::unique_ptr<CommDevice> OpenCommDevice(const std::string& path, DWORD desire
         fakecomm::Registry& registry = fakecomm::TheRegistry();
         std::lock_guard<std::mutex> lock(registry.mutex);
         auto it = registry.ports.find(path);
-        if (it != registry.ports.end()) state = it->second;
+        if (it != registry.ports.end())
+            state = it->second;
     }
     if (!state) {
         failure = {ERROR_FILE_NOT_FOUND, "no such port"};

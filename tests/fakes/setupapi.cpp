@@ -209,8 +209,8 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP
 }
 
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
-                                              PDWORD PropertyRegDataType, PBYTE PropertyBuffer, DWORD PropertyBufferSize,
-                                              PDWORD RequiredSize) {
+                                              PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
+                                              DWORD PropertyBufferSize, PDWORD RequiredSize) {
     const fake::FakeDevice* device = fake::Member(DeviceInfoSet, DeviceInfoData);
     if (device == nullptr)
         return FALSE;
@@ -263,8 +263,8 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
     return TRUE;
 }
 
-BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, LPWSTR DeviceInstanceId,
-                                        DWORD DeviceInstanceIdSize, PDWORD RequiredSize) {
+BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                        LPWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize, PDWORD RequiredSize) {
     const fake::FakeDevice* device = fake::Member(DeviceInfoSet, DeviceInfoData);
     if (device == nullptr)
         return FALSE;
@@ -278,7 +278,7 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
         *RequiredSize = chars;
     if (DeviceInstanceId == nullptr || DeviceInstanceIdSize < chars) {
         SetLastError(DeviceInstanceId == nullptr && DeviceInstanceIdSize != 0 ? ERROR_INVALID_PARAMETER
-                                                                               : ERROR_INSUFFICIENT_BUFFER);
+                                                                              : ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
     std::memcpy(DeviceInstanceId, device->instanceId.c_str(), chars * sizeof(wchar_t));
@@ -311,8 +311,8 @@ CONFIGRET WINAPI CM_Get_Device_IDW(DEVINST dnDevInst, LPWSTR Buffer, ULONG Buffe
     return CR_SUCCESS;
 }
 
-CONFIGRET WINAPI CM_Get_DevNode_Registry_PropertyW(DEVINST dnDevInst, ULONG ulProperty, PULONG pulRegDataType, PVOID Buffer,
-                                                   PULONG pulLength, ULONG ulFlags) {
+CONFIGRET WINAPI CM_Get_DevNode_Registry_PropertyW(DEVINST dnDevInst, ULONG ulProperty, PULONG pulRegDataType,
+                                                   PVOID Buffer, PULONG pulLength, ULONG ulFlags) {
     if (pulLength == nullptr)
         return CR_INVALID_POINTER;
     if (ulFlags != 0)
@@ -342,16 +342,16 @@ CONFIGRET WINAPI CM_Get_DevNode_Registry_PropertyW(DEVINST dnDevInst, ULONG ulPr
 #ifdef _WIN32
 // The import pointers, by their decorated names: "__imp_" and the name on
 // x64; on x86 "__imp__", the name, "@" and the bytes of stdcall arguments.
-#  ifdef _WIN64
-#    define FAKE_IMPORT_NAME(name, bytes) "__imp_" #name
-#  else
-#    define FAKE_IMPORT_NAME(name, bytes) "__imp__" #name "@" #bytes
-#  endif
-#  define FAKE_IMPORT(name, bytes)                                                                              \
-      extern "C" {                                                                                              \
-      __attribute__((used)) void* fake_import_##name __asm__(FAKE_IMPORT_NAME(name, bytes)) =                   \
-          reinterpret_cast<void*>(&name);                                                                       \
-      }
+#ifdef _WIN64
+#define FAKE_IMPORT_NAME(name, bytes) "__imp_" #name
+#else
+#define FAKE_IMPORT_NAME(name, bytes) "__imp__" #name "@" #bytes
+#endif
+#define FAKE_IMPORT(name, bytes)                                                                                      \
+    extern "C" {                                                                                                      \
+    __attribute__((used)) void* fake_import_##name __asm__(FAKE_IMPORT_NAME(name,                                     \
+                                                                            bytes)) = reinterpret_cast<void*>(&name); \
+    }
 FAKE_IMPORT(SetupDiGetClassDevsW, 16)
 FAKE_IMPORT(SetupDiEnumDeviceInfo, 12)
 FAKE_IMPORT(SetupDiGetDeviceRegistryPropertyW, 28)

@@ -25,7 +25,8 @@ namespace {
 bool WaitFor(const std::function<bool()>& done, int ms = 3000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
+        if (std::chrono::steady_clock::now() > end)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
@@ -33,7 +34,8 @@ bool WaitFor(const std::function<bool()>& done, int ms = 3000) {
 
 std::wstring ReadString(const std::vector<WORD>& t, size_t& i) {
     std::wstring s;
-    while (t.at(i) != 0) s.push_back(static_cast<wchar_t>(t[i++]));
+    while (t.at(i) != 0)
+        s.push_back(static_cast<wchar_t>(t[i++]));
     ++i;
     return s;
 }
@@ -53,10 +55,11 @@ struct BoxRecorder {
     std::vector<Box> boxes;
     int answer = IDOK;
     BoxRecorder() {
-        headless::SetMessageBoxResponder([this](HWND, const std::wstring& text, const std::wstring& caption, UINT type) {
-            boxes.push_back({text, caption, type});
-            return answer;
-        });
+        headless::SetMessageBoxResponder(
+            [this](HWND, const std::wstring& text, const std::wstring& caption, UINT type) {
+                boxes.push_back({text, caption, type});
+                return answer;
+            });
     }
     ~BoxRecorder() { headless::SetMessageBoxResponder(nullptr); }
 };
@@ -88,8 +91,8 @@ TEST(DialogTemplate, EncodesTheMainDialogAsAnExtendedTemplate) {
     EXPECT_EQ(t[i++], 0);  // menu
     EXPECT_EQ(t[i++], 0);  // class
     EXPECT_EQ(ReadString(t, i), L"Vantrel");
-    EXPECT_EQ(t[i++], 8);  // point size
-    EXPECT_EQ(t[i++], 0);  // weight
+    EXPECT_EQ(t[i++], 8);       // point size
+    EXPECT_EQ(t[i++], 0);       // weight
     EXPECT_EQ(t[i++], 0x0100);  // not italic, DEFAULT_CHARSET
     EXPECT_EQ(ReadString(t, i), L"MS Shell Dlg");
 
@@ -99,8 +102,7 @@ TEST(DialogTemplate, EncodesTheMainDialogAsAnExtendedTemplate) {
         DWORD id;
         WORD atom;
         const wchar_t* text;
-    } expected[] = {{0x50010000, 1000, 0x80, L"loader"},
-                    {0x50010000, 1004, 0x80, L"Quit"}};
+    } expected[] = {{0x50010000, 1000, 0x80, L"loader"}, {0x50010000, 1004, 0x80, L"Quit"}};
     for (const auto& e : expected) {
         if (i % 2) {
             EXPECT_EQ(t[i++], 0);
@@ -123,7 +125,8 @@ TEST(DialogTemplate, WritesCharactersOutsideTheBasicPlaneAsSurrogatePairs) {
     const std::vector<WORD> t = framework::BuildDialogTemplate(data);
     bool found = false;
     for (size_t i = 0; i + 1 < t.size(); ++i)
-        if (t[i] == 0xD83D && t[i + 1] == 0xDE00) found = true;
+        if (t[i] == 0xD83D && t[i + 1] == 0xDE00)
+            found = true;
     EXPECT_TRUE(found);
 }
 
@@ -143,7 +146,8 @@ public:
     void OnCancel() override { calls.push_back("OnCancel"); }
     void OnLoader() {
         calls.push_back("OnLoader");
-        if (throwOnClick) throw CFileException(CFileException::fileNotFound, ERROR_FILE_NOT_FOUND, L"upgrader.asc");
+        if (throwOnClick)
+            throw CFileException(CFileException::fileNotFound, ERROR_FILE_NOT_FOUND, L"upgrader.asc");
     }
     void OnDrop() { calls.push_back("OnDrop"); }
     LRESULT OnPrivate(WPARAM w, LPARAM l) {
@@ -159,10 +163,10 @@ public:
 };
 
 BEGIN_MESSAGE_MAP(ProbeDialog, CDialog)
-    ON_BN_CLICKED(IDC_BTN_LOADER, &ProbeDialog::OnLoader)
-    ON_CBN_DROPDOWN(IDC_PORT, &ProbeDialog::OnDrop)
-    ON_MESSAGE(WM_USER + 77, &ProbeDialog::OnPrivate)
-    ON_WM_TIMER()
+ON_BN_CLICKED(IDC_BTN_LOADER, &ProbeDialog::OnLoader)
+ON_CBN_DROPDOWN(IDC_PORT, &ProbeDialog::OnDrop)
+ON_MESSAGE(WM_USER + 77, &ProbeDialog::OnPrivate)
+ON_WM_TIMER()
 END_MESSAGE_MAP()
 
 TEST_F(FrameworkDialogTest, AppliesInitialisationDataBeforeTheDialogIsUsed) {
@@ -179,13 +183,15 @@ TEST_F(FrameworkDialogTest, AppliesInitialisationDataBeforeTheDialogIsUsed) {
 }
 
 TEST_F(FrameworkDialogTest, DamagedInitialisationDataAddsNothingPastTheDamage) {
-    const BYTE damaged[] = {0xF8, 0x03, 0x03, 0x04, 0x04, 0x00, 0x00, 0x00, 'a', 'b', 'c', 0x00,
-                            0xF8, 0x03, 0x03, 0x04, 0x50, 0x00, 0x00, 0x00, 'x'};
+    const BYTE damaged[] = {0xF8, 0x03, 0x03, 0x04, 0x04, 0x00, 0x00, 0x00, 'a',  'b', 'c',
+                            0x00, 0xF8, 0x03, 0x03, 0x04, 0x50, 0x00, 0x00, 0x00, 'x'};
     const DialogItemData items[] = {{1016, L"ComboBox", L"", 0x50210003, 0, 0, 0, 50, 50}};
-    const DialogTemplateData data = {5, L"t", L"MS Shell Dlg", 8, 0, 0, 1, 0x90C000C8, 0, 0, 0, 100, 100, items, damaged};
+    const DialogTemplateData data = {5,   L"t", L"MS Shell Dlg", 8,      0, 0, 1, 0x90C000C8, 0, 0, 0,
+                                     100, 100,  items,           damaged};
     const std::vector<WORD> bytes = framework::BuildDialogTemplate(data);
-    HWND dlg = CreateDialogIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(bytes.data()), nullptr,
-                                          [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+    HWND dlg = CreateDialogIndirectParamW(
+        nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(bytes.data()), nullptr,
+        [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
     ASSERT_NE(dlg, nullptr);
     EXPECT_FALSE(framework::ApplyDialogInit(dlg, data));
     EXPECT_EQ(SendDlgItemMessageW(dlg, 1016, CB_GETCOUNT, 0, 0), 1);
@@ -250,7 +256,7 @@ public:
 };
 
 BEGIN_MESSAGE_MAP(EndingDialog, CDialog)
-    ON_BN_CLICKED(IDC_BTN_QUIT, &EndingDialog::OnQuit)
+ON_BN_CLICKED(IDC_BTN_QUIT, &EndingDialog::OnQuit)
 END_MESSAGE_MAP()
 
 TEST_F(FrameworkDialogTest, DoModalRunsUntilEndDialogAndReturnsItsResult) {

@@ -41,7 +41,8 @@ protected:
     std::vector<std::string> WindowTrace() const {
         std::vector<std::string> lines;
         for (const std::string& line : Trace())
-            if (line != "DebugReadThread\r\n") lines.push_back(line);
+            if (line != "DebugReadThread\r\n")
+                lines.push_back(line);
         return lines;
     }
 
@@ -51,9 +52,9 @@ protected:
 TEST_F(PortTest, SuccessfulOpenTracesEveryStepInOrder) {
     ASSERT_TRUE(UpgradeOpenPort());
     const std::vector<std::string> expected = {
-        "UpgradeOpenPort\r\n",         "OpenDebugDevice\r\n",          "OpenDevice\r\n",
-        Utf8(L"设备已打开\r\n"),       "ConfigDevice\r\n",             Utf8(L"波特率设置\r\n"),
-        Utf8(L"读/写(超时)设置\r\n"), Utf8(L"设备已初始化\r\n"),     Utf8(L"串口打开成功\r\n"),
+        "UpgradeOpenPort\r\n",        "OpenDebugDevice\r\n",     "OpenDevice\r\n",
+        Utf8(L"设备已打开\r\n"),      "ConfigDevice\r\n",        Utf8(L"波特率设置\r\n"),
+        Utf8(L"读/写(超时)设置\r\n"), Utf8(L"设备已初始化\r\n"), Utf8(L"串口打开成功\r\n"),
     };
     EXPECT_EQ(WindowTrace(), expected);
     EXPECT_EQ(Text(IDC_CONNECT_STATUS), pty_.SlaveWide() + L": Open");
@@ -110,7 +111,8 @@ TEST_F(PortTest, CloseWithNoPortOpenClosesNothing) {
 TEST_F(PortTest, PortWriteReachesTheTerminalUntouched) {
     ASSERT_TRUE(UpgradeOpenPort());
     std::vector<BYTE> all(256);
-    for (int i = 0; i < 256; ++i) all[i] = static_cast<BYTE>(i);
+    for (int i = 0; i < 256; ++i)
+        all[i] = static_cast<BYTE>(i);
     EXPECT_TRUE(PortWrite(all.data(), static_cast<DWORD>(all.size())));
     EXPECT_EQ(pty_.Take(all.size()), all);
 }

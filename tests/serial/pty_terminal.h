@@ -15,9 +15,11 @@ class PtyTerminal {
 public:
     PtyTerminal() {
         master_ = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
+            return;
         const char* name = ptsname(master_);
-        if (name) slave_ = name;
+        if (name)
+            slave_ = name;
     }
     ~PtyTerminal() { Unplug(); }
     PtyTerminal(const PtyTerminal&) = delete;
@@ -36,15 +38,18 @@ public:
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
         while (got.size() < count && std::chrono::steady_clock::now() < end) {
             pollfd p{master_, POLLIN, 0};
-            if (poll(&p, 1, 10) <= 0 || !(p.revents & POLLIN)) continue;
+            if (poll(&p, 1, 10) <= 0 || !(p.revents & POLLIN))
+                continue;
             unsigned char buf[256];
             const ssize_t n = read(master_, buf, sizeof buf);
-            if (n > 0) got.insert(got.end(), buf, buf + n);
+            if (n > 0)
+                got.insert(got.end(), buf, buf + n);
         }
         return got;
     }
     void Unplug() {
-        if (master_ >= 0) close(master_);
+        if (master_ >= 0)
+            close(master_);
         master_ = -1;
     }
 

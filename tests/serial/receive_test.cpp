@@ -57,10 +57,12 @@ protected:
         // ended; on a loaded machine that can take a while after the new one
         // starts. A second running watcher never ends (it polls while the port
         // is open), so once the count has come down to one it must stay there.
-        if (!PumpUntil([] { return AfxRunningThreadCount() <= 1; })) return false;
+        if (!PumpUntil([] { return AfxRunningThreadCount() <= 1; }))
+            return false;
         for (int i = 0; i < 20; ++i) {
             Pump();
-            if (AfxRunningThreadCount() != 1 || State().g_ReadThread.load() == nullptr) return false;
+            if (AfxRunningThreadCount() != 1 || State().g_ReadThread.load() == nullptr)
+                return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         return true;
@@ -236,9 +238,11 @@ TEST_F(ReceiveDeathTest, ProcessEndWhileTheWatcherRunsIsClean) {
             // Runs after every handler registered later, the port's among
             // them: by then the watcher must have left.
             std::atexit([] {
-                if (State().g_ReadThread.load() != nullptr || AfxRunningThreadCount() != 0) std::_Exit(4);
+                if (State().g_ReadThread.load() != nullptr || AfxRunningThreadCount() != 0)
+                    std::_Exit(4);
             });
-            if (!UpgradeOpenPort()) std::_Exit(3);
+            if (!UpgradeOpenPort())
+                std::_Exit(3);
             // Leave the watcher blocked in its notification to this thread.
             pty_.Send({1, 2, 3});
             std::this_thread::sleep_for(std::chrono::milliseconds(30));

@@ -50,8 +50,10 @@ TEST_F(MonitorSoakTest, EveryChangeIsSeenOnceAndMemoryStaysFlat) {
     postedArrivals = 0;
     postedRemovals = 0;
     SetTraceSink([](const std::string& line) {
-        if (line == "OnDevArrival\r\n") ++postedArrivals;
-        if (line == "OnDevRemoved\r\n") ++postedRemovals;
+        if (line == "OnDevArrival\r\n")
+            ++postedArrivals;
+        if (line == "OnDevRemoved\r\n")
+            ++postedRemovals;
     });
     AppInit();
     ASSERT_TRUE(PumpUntil([] { return State().g_ListenState.load() == LISTEN_ABSENT; }, 3000))
@@ -96,14 +98,12 @@ TEST_F(MonitorSoakTest, EveryChangeIsSeenOnceAndMemoryStaysFlat) {
     toggler.join();
     ASSERT_TRUE(ended);
     // The last change is seen within two polls.
-    PumpUntil([&] {
-        return postedArrivals.load() == arrivals && postedRemovals.load() == removals;
-    }, 2000);
+    PumpUntil([&] { return postedArrivals.load() == arrivals && postedRemovals.load() == removals; }, 2000);
     const ProcessResources atEnd = ReadProcessResources();
 
     std::printf("%d s: %d arrivals, %d removals posted for %d and %d changes; %s at the start, %s at the end\n",
-                seconds, postedArrivals.load(), postedRemovals.load(), arrivals.load(),
-                removals.load(), Describe(atStart).c_str(), Describe(atEnd).c_str());
+                seconds, postedArrivals.load(), postedRemovals.load(), arrivals.load(), removals.load(),
+                Describe(atStart).c_str(), Describe(atEnd).c_str());
     EXPECT_GE(arrivals + removals, seconds * 4) << "the changes came too slowly to soak anything";
     EXPECT_EQ(postedArrivals.load(), arrivals);
     EXPECT_EQ(postedRemovals.load(), removals);

@@ -11,8 +11,8 @@ namespace {
 int Entries(const char* dir) {
     int n = 0;
     std::error_code error;
-    for (auto it = std::filesystem::directory_iterator(dir, error); !error && it != std::filesystem::directory_iterator();
-         it.increment(error))
+    for (auto it = std::filesystem::directory_iterator(dir, error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error))
         ++n;
     return n;
 }
@@ -39,19 +39,19 @@ ProcessResources ReadProcessResources() {
 }
 
 std::string Describe(const ProcessResources& r) {
-    return std::to_string(r.fds) + " fds, " + std::to_string(r.threads) + " threads, " +
-           std::to_string(r.residentKiB) + " KiB resident";
+    return std::to_string(r.fds) + " fds, " + std::to_string(r.threads) + " threads, " + std::to_string(r.residentKiB) +
+           " KiB resident";
 }
 
 size_t FlatMemoryBoundKiB() {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     return 32 * 1024;
 #elif defined(__has_feature)
-#  if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
     return 32 * 1024;
-#  else
+#else
     return 4 * 1024;
-#  endif
+#endif
 #else
     return 4 * 1024;
 #endif

@@ -43,17 +43,23 @@ constexpr int kFaults = 9;
 
 RunOutcome Implied(Fault fault) {
     switch (fault) {
-    case Fault::None:
-    case Fault::Pieces:
-    case Fault::F2Silent: return RunOutcome::Success;
-    case Fault::NoReply:
-    case Fault::ExtraBytes: return RunOutcome::ReplyTimeout;  // the last send is never answered
-    // The format-2 send goes unanswered and the run goes on; the send after
-    // it cannot be written to the unplugged port.
-    case Fault::Unplug: return RunOutcome::WriteFailed;
-    case Fault::Refused: return RunOutcome::Format1Refused;
-    case Fault::WrongByte3: return RunOutcome::Format2Refused;
-    case Fault::WaitGarbage: return RunOutcome::WaitTimeout;
+        case Fault::None:
+        case Fault::Pieces:
+        case Fault::F2Silent:
+            return RunOutcome::Success;
+        case Fault::NoReply:
+        case Fault::ExtraBytes:
+            return RunOutcome::ReplyTimeout;  // the last send is never answered
+        // The format-2 send goes unanswered and the run goes on; the send after
+        // it cannot be written to the unplugged port.
+        case Fault::Unplug:
+            return RunOutcome::WriteFailed;
+        case Fault::Refused:
+            return RunOutcome::Format1Refused;
+        case Fault::WrongByte3:
+            return RunOutcome::Format2Refused;
+        case Fault::WaitGarbage:
+            return RunOutcome::WaitTimeout;
     }
     return RunOutcome::None;
 }
@@ -79,7 +85,8 @@ struct Action {
 bool WaitRealFor(const std::function<bool()>& done, unsigned maxMs) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
     while (!done()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
@@ -114,7 +121,8 @@ protected:
                         .Bytes());
         port_ = fakecomm::AddPort("COM5");
         headless::SetWindowObserver([this](HWND hwnd, UINT message) {
-            if (hwnd == dlg_->m_Progress.GetSafeHwnd() && message == PBM_SETPOS) OnRecordTaken();
+            if (hwnd == dlg_->m_Progress.GetSafeHwnd() && message == PBM_SETPOS)
+                OnRecordTaken();
         });
     }
     void TearDown() override {
@@ -150,39 +158,43 @@ protected:
     void OnRecordTaken() {
         const UpgradeScript& script = State().script;
         const auto consumed = static_cast<size_t>(script.total - script.remaining);
-        if (script.buffer == nullptr || consumed <= consumed_) return;
+        if (script.buffer == nullptr || consumed <= consumed_)
+            return;
         consumed_ = consumed;
         const int step = taken_++;
         actions_.clear();
         const bool pieces = fault_ == Fault::Pieces;
         switch (step) {
-        case kWait:
-            if (fault_ == Fault::WaitGarbage) actions_.push_back({false, {0x7F, 0x7F, 0x7F}});
-            Answer(Format1Reply(0), pieces);
-            break;
-        case kSendA:
-            if (fault_ == Fault::Refused) {
-                Answer(Format1Reply(0x05), false);
-            } else if (fault_ == Fault::ExtraBytes) {
-                Bytes reply = Format1Reply(0);
-                reply.push_back(0x55);
-                Answer(reply, false);
-            } else {
+            case kWait:
+                if (fault_ == Fault::WaitGarbage)
+                    actions_.push_back({false, {0x7F, 0x7F, 0x7F}});
                 Answer(Format1Reply(0), pieces);
-            }
-            break;
-        case kSendF2:
-            if (fault_ == Fault::Unplug)
-                actions_.push_back({true, {}});
-            else if (fault_ == Fault::WrongByte3)
-                Answer(Format2Reply('X'), false);
-            else if (fault_ != Fault::F2Silent)
-                Answer(Format2Reply('$'), pieces);
-            break;
-        case kSendB:
-            if (fault_ != Fault::NoReply && fault_ != Fault::Unplug) Answer(Format1Reply(0), pieces);
-            break;
-        default: break;
+                break;
+            case kSendA:
+                if (fault_ == Fault::Refused) {
+                    Answer(Format1Reply(0x05), false);
+                } else if (fault_ == Fault::ExtraBytes) {
+                    Bytes reply = Format1Reply(0);
+                    reply.push_back(0x55);
+                    Answer(reply, false);
+                } else {
+                    Answer(Format1Reply(0), pieces);
+                }
+                break;
+            case kSendF2:
+                if (fault_ == Fault::Unplug)
+                    actions_.push_back({true, {}});
+                else if (fault_ == Fault::WrongByte3)
+                    Answer(Format2Reply('X'), false);
+                else if (fault_ != Fault::F2Silent)
+                    Answer(Format2Reply('$'), pieces);
+                break;
+            case kSendB:
+                if (fault_ != Fault::NoReply && fault_ != Fault::Unplug)
+                    Answer(Format1Reply(0), pieces);
+                break;
+            default:
+                break;
         }
     }
 
@@ -242,17 +254,19 @@ TEST_F(RunSoakTest, ThousandRunsEndAsTheirFaultsImplyAndTheProcessStaysFlat) {
         EXPECT_TRUE(Enabled(IDC_BTN_LOADER) && Enabled(IDC_BTN_QUIT)) << "run " << run;
         // The fixture keeps every trace line; what the tool itself holds is measured.
         ClearTrace();
-        if (run == 0) afterFirst = SettledResources();
-        if (HasFatalFailure()) return;
+        if (run == 0)
+            afterFirst = SettledResources();
+        if (HasFatalFailure())
+            return;
     }
     const ProcessResources last = SettledResources();
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("%d runs in %.1f s, %d successful; after the first run: %s; after the last: %s\n", kRuns, seconds,
                 successes, Describe(*afterFirst).c_str(), Describe(last).c_str());
 
     EXPECT_EQ(mismatches, 0);
-    for (int f = 0; f < kFaults; ++f) EXPECT_GT(perFault[f], 50) << "fault " << Name(static_cast<Fault>(f)) << " rarely drawn";
+    for (int f = 0; f < kFaults; ++f)
+        EXPECT_GT(perFault[f], 50) << "fault " << Name(static_cast<Fault>(f)) << " rarely drawn";
     EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ(last.fds, afterFirst->fds);
     EXPECT_EQ(last.threads, afterFirst->threads);

@@ -92,10 +92,10 @@ TEST(HelpText, WrapsLongOptionTextsUnderTheirColumn) {
 TEST(ManPage, HasTheSectionsAndEscapesRoffControls) {
     const std::string page = usage::ManPage(Sample());
     EXPECT_EQ(page.rfind(".TH VANTREL\\-X 1 ", 0), 0u) << page;
-    for (const char* part : {"\n.SH NAME\nvantrel\\-x \\- try the tables\n", "\n.SH SYNOPSIS\n", "\n.SH DESCRIPTION\n",
-                             "\n.SH OPTIONS\n", "\n.TP\n.B \\-\\-port \\fITEXT\\fR\nThe port.\n", "\n.SH FILES\n",
-                             "\n.SH EXIT STATUS\n.TP\n.B 0\ndone\n", "C:\\epath.", "\n\\&.starts with a dot\n",
-                             "\n.nf\n.RS 4\n  example \\-\\-port ttyACM0\n.RE\n.fi\n"})
+    for (const char* part :
+         {"\n.SH NAME\nvantrel\\-x \\- try the tables\n", "\n.SH SYNOPSIS\n", "\n.SH DESCRIPTION\n", "\n.SH OPTIONS\n",
+          "\n.TP\n.B \\-\\-port \\fITEXT\\fR\nThe port.\n", "\n.SH FILES\n", "\n.SH EXIT STATUS\n.TP\n.B 0\ndone\n",
+          "C:\\epath.", "\n\\&.starts with a dot\n", "\n.nf\n.RS 4\n  example \\-\\-port ttyACM0\n.RE\n.fi\n"})
         EXPECT_TRUE(Contains(page, part)) << part << "\nin\n" << page;
     // No line of text may be taken for a request.
     size_t at = 0;

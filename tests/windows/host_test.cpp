@@ -41,7 +41,8 @@ public:
         while (PeekNamedPipe(read_, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
             std::vector<char> buffer(available);
             DWORD got = 0;
-            if (!ReadFile(read_, buffer.data(), available, &got, nullptr)) break;
+            if (!ReadFile(read_, buffer.data(), available, &got, nullptr))
+                break;
             out.append(buffer.data(), got);
         }
         return out;
@@ -58,7 +59,8 @@ TEST(HostTrace, WideTraceReachesStderrAsUtf8Unchanged) {
     cli::TraceToStderr();
     OutputDebugStringW(L"UpgradeInit\r\n");
     OutputDebugStringW(L"设备查找完毕\r\n");
-    EXPECT_EQ(capture.Take(), "UpgradeInit\r\n\xE8\xAE\xBE\xE5\xA4\x87\xE6\x9F\xA5\xE6\x89\xBE\xE5\xAE\x8C\xE6\xAF\x95\r\n");
+    EXPECT_EQ(capture.Take(),
+              "UpgradeInit\r\n\xE8\xAE\xBE\xE5\xA4\x87\xE6\x9F\xA5\xE6\x89\xBE\xE5\xAE\x8C\xE6\xAF\x95\r\n");
 }
 
 TEST(HostTrace, NarrowTraceIsReadAsCodePage936) {
@@ -66,7 +68,10 @@ TEST(HostTrace, NarrowTraceIsReadAsCodePage936) {
     cli::TraceToStderr();
     // "格式1应答错误" in code page 936, as the reply check writes it.
     OutputDebugStringA("\xB8\xF1\xCA\xBD\x31\xD3\xA6\xB4\xF0\xB4\xED\xCE\xF3[07H]\r\n");
-    EXPECT_EQ(capture.Take(), "\xE6\xA0\xBC\xE5\xBC\x8F" "1" "\xE5\xBA\x94\xE7\xAD\x94\xE9\x94\x99\xE8\xAF\xAF[07H]\r\n");
+    EXPECT_EQ(capture.Take(),
+              "\xE6\xA0\xBC\xE5\xBC\x8F"
+              "1"
+              "\xE5\xBA\x94\xE7\xAD\x94\xE9\x94\x99\xE8\xAF\xAF[07H]\r\n");
 }
 
 TEST(HostTrace, SecondCallKeepsOneCopyOfEachLine) {
@@ -126,7 +131,8 @@ protected:
     static LRESULT CALLBACK ParentProc(HWND h, UINT m, WPARAM w, LPARAM l) {
         if (m == WM_COMMAND) {
             auto* self = reinterpret_cast<ControlsTest*>(GetWindowLongPtrW(h, GWLP_USERDATA));
-            if (self) self->commands_.push_back(w);
+            if (self)
+                self->commands_.push_back(w);
             return 0;
         }
         return DefWindowProcW(h, m, w, l);
@@ -156,7 +162,8 @@ protected:
     }
     void TearDown() override {
         cli::WatchControls(nullptr);
-        if (parent_) DestroyWindow(parent_);
+        if (parent_)
+            DestroyWindow(parent_);
     }
 
     HWND parent_ = nullptr;
@@ -171,7 +178,8 @@ TEST_F(ControlsTest, ObserverSeesTextAndProgressAfterTheyChanged) {
     cli::WatchControls([&](HWND control, UINT message) {
         wchar_t text[64] = {};
         GetWindowTextW(control, text, 64);
-        if (control == progress_) swprintf(text, 64, L"%d", static_cast<int>(SendMessageW(progress_, PBM_GETPOS, 0, 0)));
+        if (control == progress_)
+            swprintf(text, 64, L"%d", static_cast<int>(SendMessageW(progress_, PBM_GETPOS, 0, 0)));
         seen.emplace_back(message, text);
     });
     SetWindowTextW(text_, L"COM5: Open");
@@ -208,7 +216,8 @@ TEST_F(ControlsTest, ClickReachesTheParentOnlyWhenTheButtonIsEnabled) {
 TEST(HostRunFor, ReturnsFalseAtTheDeadlineWhenNeverDone) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(cli::RunFor([] { return false; }, 60));
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(ms, 50);
     EXPECT_LT(ms, 2000);
 }
@@ -272,7 +281,8 @@ TEST(HostText, PortErrorNamesTheCodeAndAdvises) {
 
 TEST(HostText, TextForAPipeIsUtf8) {
     // Under CTest stdout is a pipe, not a console.
-    EXPECT_EQ(cli::Utf8(L"设备打开失败[COM5]"), "\xE8\xAE\xBE\xE5\xA4\x87\xE6\x89\x93\xE5\xBC\x80\xE5\xA4\xB1\xE8\xB4\xA5[COM5]");
+    EXPECT_EQ(cli::Utf8(L"设备打开失败[COM5]"),
+              "\xE8\xAE\xBE\xE5\xA4\x87\xE6\x89\x93\xE5\xBC\x80\xE5\xA4\xB1\xE8\xB4\xA5[COM5]");
     EXPECT_EQ(cli::Utf8(L""), "");
 }
 

@@ -17,27 +17,27 @@
 typedef int (*ioctl_function)(int, unsigned long, ...);
 
 /* Unix 98 pty slaves: majors 136 to 143. */
-static int is_pty(int fd)
-{
+static int is_pty(int fd) {
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return 0;
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
+        return 0;
     return major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
 }
 
-int ioctl(int fd, unsigned long request, ...)
-{
+int ioctl(int fd, unsigned long request, ...) {
     static ioctl_function next;
     va_list args;
-    void *argument;
+    void* argument;
     int result;
 
-    if (!next) next = (ioctl_function)dlsym(RTLD_NEXT, "ioctl");
+    if (!next)
+        next = (ioctl_function)dlsym(RTLD_NEXT, "ioctl");
     va_start(args, request);
-    argument = va_arg(args, void *);
+    argument = va_arg(args, void*);
     va_end(args);
     result = next(fd, request, argument);
     if (result == -1 && request == TIOCMGET && argument != NULL && is_pty(fd)) {
-        *(int *)argument = TIOCM_DSR | TIOCM_CTS | TIOCM_CAR;
+        *(int*)argument = TIOCM_DSR | TIOCM_CTS | TIOCM_CAR;
         return 0;
     }
     return result;

@@ -21,9 +21,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // Set by port_io_tests.sh when the port answers modem-status queries as a
 // USB terminal's does, so that the waits must run on WaitCommEvent.
@@ -46,7 +44,8 @@ protected:
         ASSERT_TRUE(SetCommTimeouts(port_, &timeouts));
     }
     void TearDown() override {
-        if (port_ != INVALID_HANDLE_VALUE) CloseHandle(port_);
+        if (port_ != INVALID_HANDLE_VALUE)
+            CloseHandle(port_);
     }
     HANDLE port_ = INVALID_HANDLE_VALUE;
 };
@@ -59,7 +58,8 @@ TEST_F(PortIoTest, WaitsForTheAnswerThenTimesOutWritesOnAStalledLine) {
     auto input = std::make_unique<serial::InputWait>();
     DWORD queued = 0;
     const auto start = Clock::now();
-    while (queued < 12 && SecondsSince(start) < 10) ASSERT_TRUE(input->Wait(port_, queued));
+    while (queued < 12 && SecondsSince(start) < 10)
+        ASSERT_TRUE(input->Wait(port_, queued));
     ASSERT_EQ(queued, 12u);
     BYTE frame[12] = {};
     DWORD got = 0;
@@ -98,7 +98,8 @@ TEST_F(PortIoTest, WaitsForTheAnswerThenTimesOutWritesOnAStalledLine) {
         }
         watcherPolled = own.Polls();
     });
-    while (waits == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (waits == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const std::vector<BYTE> small(16, 0x55);
     DWORD written = 0;
     const auto write = Clock::now();

@@ -10,14 +10,14 @@ namespace tools::process {
 using Clock = std::chrono::steady_clock;
 
 struct ExitStatus {
-  int code = -1;           // its exit code when it exited, else -1
-  int signal = 0;          // the signal that ended it, 0 when it exited
-  bool timed_out = false;  // still running at Wait's limit, so killed (signal is SIGKILL)
-  Clock::time_point at;    // when the end was seen
+    int code = -1;           // its exit code when it exited, else -1
+    int signal = 0;          // the signal that ended it, 0 when it exited
+    bool timed_out = false;  // still running at Wait's limit, so killed (signal is SIGKILL)
+    Clock::time_point at;    // when the end was seen
 
-  bool exited() const { return signal == 0; }
-  // The shell's number for it: the exit code, or 128 + the signal.
-  int shell_code() const { return signal != 0 ? 128 + signal : code; }
+    bool exited() const { return signal == 0; }
+    // The shell's number for it: the exit code, or 128 + the signal.
+    int shell_code() const { return signal != 0 ? 128 + signal : code; }
 };
 
 }  // namespace tools::process

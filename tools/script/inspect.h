@@ -17,10 +17,10 @@ bool ListScript(std::span<const std::uint8_t> data, std::ostream& out);
 bool ValidateScript(std::span<const std::uint8_t> data, std::ostream& out);
 
 struct Estimate {
-  double fixed_wait_s = 0;  // 1 s after each open and close, plus delays
-  double transfer_s = 0;    // payload bytes at 10 bits each (8N1)
-  std::uint64_t payload_bytes = 0;
-  double total_s() const { return fixed_wait_s + transfer_s; }
+    double fixed_wait_s = 0;  // 1 s after each open and close, plus delays
+    double transfer_s = 0;    // payload bytes at 10 bits each (8N1)
+    std::uint64_t payload_bytes = 0;
+    double total_s() const { return fixed_wait_s + transfer_s; }
 };
 
 // Counts the records that can be read; damage only stops the count.

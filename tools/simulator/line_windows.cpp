@@ -21,20 +21,22 @@ namespace tools::sim {
 namespace {
 
 std::string SystemText(DWORD code) {
-  wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message(text ? text : L"", n);
-  if (text) LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.'))
-    message.pop_back();
-  if (message.empty()) message = L"system error";
-  return text::WideToUtf8(message) + " (error " + std::to_string(code) + ")";
+    wchar_t* text = nullptr;
+    const DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message(text ? text : L"", n);
+    if (text)
+        LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.'))
+        message.pop_back();
+    if (message.empty())
+        message = L"system error";
+    return text::WideToUtf8(message) + " (error " + std::to_string(code) + ")";
 }
 
 std::runtime_error PortError(const std::string& what, const std::string& port) {
-  return std::runtime_error(what + " " + port + ": " + SystemText(GetLastError()));
+    return std::runtime_error(what + " " + port + ": " + SystemText(GetLastError()));
 }
 
 // How long one look at the port sleeps when nothing came: short, since a
@@ -44,75 +46,81 @@ constexpr DWORD kLookMs = 1;
 }  // namespace
 
 struct Line::State {
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  std::string name;
-  bool watch_dsr = false;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::string name;
+    bool watch_dsr = false;
 
-  ~State() {
-    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-  }
+    ~State() {
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+    }
 
-  // DSR; *known is false when the port reports no modem lines.
-  bool Dsr(bool* known) const {
-    DWORD status = 0;
-    *known = GetCommModemStatus(handle, &status) != 0;
-    return (status & MS_DSR_ON) != 0;
-  }
+    // DSR; *known is false when the port reports no modem lines.
+    bool Dsr(bool* known) const {
+        DWORD status = 0;
+        *known = GetCommModemStatus(handle, &status) != 0;
+        return (status & MS_DSR_ON) != 0;
+    }
 
-  DWORD Waiting() const {
-    DWORD errors = 0;
-    COMSTAT stat{};
-    if (!ClearCommError(handle, &errors, &stat)) return 0;
-    return stat.cbInQue;
-  }
+    DWORD Waiting() const {
+        DWORD errors = 0;
+        COMSTAT stat{};
+        if (!ClearCommError(handle, &errors, &stat))
+            return 0;
+        return stat.cbInQue;
+    }
 };
 
 LineAbilities Abilities() { return {false, true, false}; }
 
 Line Line::Open(const LineSettings& settings) {
-  if (settings.port.empty()) {
-    throw std::runtime_error("Windows has no pseudo terminals: name the port to play on with --port COMn");
-  }
-  Line line;
-  line.state_ = std::make_unique<State>();
-  State& s = *line.state_;
-  s.name = settings.port;
-  // The device namespace reaches COM10 and up, and names that are no DOS
-  // device; it is harmless for COM1 to COM9.
-  const std::string path = settings.port.rfind("\\\\.\\", 0) == 0 ? settings.port : "\\\\.\\" + settings.port;
-  s.handle = CreateFileW(text::Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                         0, nullptr);
-  if (s.handle == INVALID_HANDLE_VALUE) throw PortError("opening", settings.port);
+    if (settings.port.empty()) {
+        throw std::runtime_error("Windows has no pseudo terminals: name the port to play on with --port COMn");
+    }
+    Line line;
+    line.state_ = std::make_unique<State>();
+    State& s = *line.state_;
+    s.name = settings.port;
+    // The device namespace reaches COM10 and up, and names that are no DOS
+    // device; it is harmless for COM1 to COM9.
+    const std::string path = settings.port.rfind("\\\\.\\", 0) == 0 ? settings.port : "\\\\.\\" + settings.port;
+    s.handle = CreateFileW(text::Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (s.handle == INVALID_HANDLE_VALUE)
+        throw PortError("opening", settings.port);
 
-  DCB dcb{};
-  dcb.DCBlength = sizeof dcb;
-  if (!GetCommState(s.handle, &dcb)) throw PortError("reading the line settings of", settings.port);
-  dcb.BaudRate = settings.baud;
-  dcb.ByteSize = 8;
-  dcb.Parity = NOPARITY;
-  dcb.StopBits = ONESTOPBIT;
-  dcb.fBinary = TRUE;
-  dcb.fParity = FALSE;
-  // No flow control: the host sets none either. DTR up tells a host that
-  // watches its DSR that the terminal is there.
-  dcb.fOutxCtsFlow = FALSE;
-  dcb.fOutxDsrFlow = FALSE;
-  dcb.fDsrSensitivity = FALSE;
-  dcb.fOutX = FALSE;
-  dcb.fInX = FALSE;
-  dcb.fDtrControl = DTR_CONTROL_ENABLE;
-  dcb.fRtsControl = RTS_CONTROL_ENABLE;
-  dcb.fAbortOnError = FALSE;
-  if (!SetCommState(s.handle, &dcb)) throw PortError("setting the line of", settings.port);
-  // Reads return at once with what is there; a write that the line cannot
-  // take within a moment returns short, and the caller waits and retries.
-  COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 50};
-  if (!SetCommTimeouts(s.handle, &timeouts)) throw PortError("setting the timeouts of", settings.port);
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(s.handle, &dcb))
+        throw PortError("reading the line settings of", settings.port);
+    dcb.BaudRate = settings.baud;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    // No flow control: the host sets none either. DTR up tells a host that
+    // watches its DSR that the terminal is there.
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fAbortOnError = FALSE;
+    if (!SetCommState(s.handle, &dcb))
+        throw PortError("setting the line of", settings.port);
+    // Reads return at once with what is there; a write that the line cannot
+    // take within a moment returns short, and the caller waits and retries.
+    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 50};
+    if (!SetCommTimeouts(s.handle, &timeouts))
+        throw PortError("setting the timeouts of", settings.port);
 
-  bool known = false;
-  s.Dsr(&known);
-  s.watch_dsr = known && !settings.ignore_dsr;
-  return line;
+    bool known = false;
+    s.Dsr(&known);
+    s.watch_dsr = known && !settings.ignore_dsr;
+    return line;
 }
 
 Line::Line() = default;
@@ -123,80 +131,90 @@ Line::~Line() = default;
 bool Line::is_open() const { return state_ && state_->handle != INVALID_HANDLE_VALUE; }
 
 const std::string& Line::name() const {
-  static const std::string none;
-  return state_ ? state_->name : none;
+    static const std::string none;
+    return state_ ? state_->name : none;
 }
 
 std::string Line::noun() const { return state_ ? state_->name : std::string("the port"); }
 
 std::string Line::note() const {
-  if (!state_ || state_->watch_dsr) return {};
-  return state_->name + ": the host's open and close are not seen (no DSR); it is taken to be there throughout, "
-                        "so give --wait-reply-ms room for its start";
+    if (!state_ || state_->watch_dsr)
+        return {};
+    return state_->name +
+           ": the host's open and close are not seen (no DSR); it is taken to be there throughout, "
+           "so give --wait-reply-ms room for its start";
 }
 
 bool Line::SeesHost() const { return is_open() && state_->watch_dsr; }
 
 bool Line::HostHasOpened() const {
-  if (!is_open()) return false;
-  if (!state_->watch_dsr) return true;
-  bool known = false;
-  return state_->Dsr(&known) || state_->Waiting() > 0;
+    if (!is_open())
+        return false;
+    if (!state_->watch_dsr)
+        return true;
+    bool known = false;
+    return state_->Dsr(&known) || state_->Waiting() > 0;
 }
 
 Received Line::Receive(std::uint8_t* buf, std::size_t room, int timeout_ms) {
-  if (!is_open()) throw std::runtime_error("reading: the port is closed");
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
-  for (;;) {
-    DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(room, 1u << 16));
-    if (!ReadFile(state_->handle, buf, want, &got, nullptr)) throw PortError("reading", state_->name);
-    if (got > 0) return {got, false};
-    if (state_->watch_dsr) {
-      bool known = false;
-      if (!state_->Dsr(&known) && known) return {0, true};
+    if (!is_open())
+        throw std::runtime_error("reading: the port is closed");
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
+    for (;;) {
+        DWORD got = 0;
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(room, 1u << 16));
+        if (!ReadFile(state_->handle, buf, want, &got, nullptr))
+            throw PortError("reading", state_->name);
+        if (got > 0)
+            return {got, false};
+        if (state_->watch_dsr) {
+            bool known = false;
+            if (!state_->Dsr(&known) && known)
+                return {0, true};
+        }
+        if (std::chrono::steady_clock::now() >= until)
+            return {};
+        std::this_thread::sleep_for(std::chrono::milliseconds(kLookMs));
     }
-    if (std::chrono::steady_clock::now() >= until) return {};
-    std::this_thread::sleep_for(std::chrono::milliseconds(kLookMs));
-  }
 }
 
 std::ptrdiff_t Line::Send(const std::uint8_t* bytes, std::size_t size, std::string& error) {
-  if (!is_open()) {
-    error = "the port is closed";
-    return -1;
-  }
-  DWORD wrote = 0;
-  const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 16));
-  if (!WriteFile(state_->handle, bytes, want, &wrote, nullptr)) {
-    // A write timeout is the line being full, not a failure.
-    if (GetLastError() == ERROR_TIMEOUT || GetLastError() == WAIT_TIMEOUT) return wrote;
-    error = SystemText(GetLastError());
-    return -1;
-  }
-  return wrote;
+    if (!is_open()) {
+        error = "the port is closed";
+        return -1;
+    }
+    DWORD wrote = 0;
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 16));
+    if (!WriteFile(state_->handle, bytes, want, &wrote, nullptr)) {
+        // A write timeout is the line being full, not a failure.
+        if (GetLastError() == ERROR_TIMEOUT || GetLastError() == WAIT_TIMEOUT)
+            return wrote;
+        error = SystemText(GetLastError());
+        return -1;
+    }
+    return wrote;
 }
 
 void Line::WaitWritable(int timeout_ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp(timeout_ms, 0, 5)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp(timeout_ms, 0, 5)));
 }
 
 void Line::Close() {
-  if (!state_ || state_->handle == INVALID_HANDLE_VALUE) return;
-  CloseHandle(std::exchange(state_->handle, INVALID_HANDLE_VALUE));
+    if (!state_ || state_->handle == INVALID_HANDLE_VALUE)
+        return;
+    CloseHandle(std::exchange(state_->handle, INVALID_HANDLE_VALUE));
 }
 
 Symlink::Symlink(std::string path, const std::string& target) {
-  throw std::runtime_error("a link " + path + " -> " + target + " needs a pty; Windows has none");
+    throw std::runtime_error("a link " + path + " -> " + target + " needs a pty; Windows has none");
 }
 
-Symlink::Symlink(Symlink&& other) noexcept
-    : path_(std::exchange(other.path_, {})), target_(std::move(other.target_)) {}
+Symlink::Symlink(Symlink&& other) noexcept : path_(std::exchange(other.path_, {})), target_(std::move(other.target_)) {}
 
 Symlink& Symlink::operator=(Symlink&& other) noexcept {
-  path_ = std::exchange(other.path_, {});
-  target_ = std::move(other.target_);
-  return *this;
+    path_ = std::exchange(other.path_, {});
+    target_ = std::move(other.target_);
+    return *this;
 }
 
 Symlink::~Symlink() = default;
@@ -210,11 +228,11 @@ void OnSignal(int) { RequestStop(); }
 }  // namespace
 
 void CatchStopSignals() {
-  // The C runtime runs these on a thread of its own for Ctrl+C and Ctrl+Break;
-  // RequestStop only sets an atomic flag.
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
-  std::signal(SIGBREAK, OnSignal);
+    // The C runtime runs these on a thread of its own for Ctrl+C and Ctrl+Break;
+    // RequestStop only sets an atomic flag.
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    std::signal(SIGBREAK, OnSignal);
 }
 
 }  // namespace tools::sim

@@ -17,32 +17,32 @@
 namespace tools::sim {
 
 class Pty {
- public:
-  // Throws std::runtime_error naming the step and the system's reason.
-  static Pty Open();
+public:
+    // Throws std::runtime_error naming the step and the system's reason.
+    static Pty Open();
 
-  Pty() = default;
-  Pty(Pty&& other) noexcept;
-  Pty& operator=(Pty&& other) noexcept;
-  Pty(const Pty&) = delete;
-  Pty& operator=(const Pty&) = delete;
-  ~Pty();
+    Pty() = default;
+    Pty(Pty&& other) noexcept;
+    Pty& operator=(Pty&& other) noexcept;
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+    ~Pty();
 
-  int fd() const { return fd_; }
-  const std::string& slave_path() const { return slave_; }
-  bool is_open() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    const std::string& slave_path() const { return slave_; }
+    bool is_open() const { return fd_ >= 0; }
 
-  // True while some process holds the slave open, or when it has written
-  // bytes still waiting here: those prove an open even if the host closed
-  // again before we looked (its close is then seen by the next wait).
-  bool HostHasOpened() const;
+    // True while some process holds the slave open, or when it has written
+    // bytes still waiting here: those prove an open even if the host closed
+    // again before we looked (its close is then seen by the next wait).
+    bool HostHasOpened() const;
 
-  // Closing the master makes the slave node vanish: the port is unplugged.
-  void Close();
+    // Closing the master makes the slave node vanish: the port is unplugged.
+    void Close();
 
- private:
-  int fd_ = -1;
-  std::string slave_;
+private:
+    int fd_ = -1;
+    std::string slave_;
 };
 
 }  // namespace tools::sim

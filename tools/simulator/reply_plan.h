@@ -24,15 +24,15 @@ std::vector<std::uint8_t> Format1Reply(std::uint8_t status);
 std::vector<std::uint8_t> Format2Reply(std::uint8_t byte3);
 
 struct ReplyPlan {
-  bool send = true;                // false for noreply
-  std::vector<std::uint8_t> bytes; // everything put on the wire, in order
-  std::size_t piece = 0;           // 0: all at once, else pieces of this size
-  unsigned gap_ms = 0;             // between pieces
-  unsigned delay_ms = 0;           // before the first byte
-  // Whether the upgrader will take this as a good reply and go on at once;
-  // otherwise it fails or waits out its timeout.
-  bool accepted = true;
-  unsigned faults_applied = 0;
+    bool send = true;                 // false for noreply
+    std::vector<std::uint8_t> bytes;  // everything put on the wire, in order
+    std::size_t piece = 0;            // 0: all at once, else pieces of this size
+    unsigned gap_ms = 0;              // between pieces
+    unsigned delay_ms = 0;            // before the first byte
+    // Whether the upgrader will take this as a good reply and go on at once;
+    // otherwise it fails or waits out its timeout.
+    bool accepted = true;
+    unsigned faults_applied = 0;
 };
 
 // The reply to a CMD_WAIT, CMD_SEND_F1 (format 1) or CMD_SEND_F2 (format 2)

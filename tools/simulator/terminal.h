@@ -30,15 +30,15 @@
 namespace tools::sim {
 
 struct Options {
-  std::string script_path;
-  std::string link_path;  // empty: no symlink
-  LineSettings line;      // the port to play on (empty: a pty of our own)
-  std::vector<Fault> faults;
-  unsigned wait_reply_ms = 300;
-  unsigned idle_timeout_s = 60;
-  bool quiet = false;
-  bool expect_unplug = false;
-  std::string timing_path;  // empty: no timing file (timing.h)
+    std::string script_path;
+    std::string link_path;  // empty: no symlink
+    LineSettings line;      // the port to play on (empty: a pty of our own)
+    std::vector<Fault> faults;
+    unsigned wait_reply_ms = 300;
+    unsigned idle_timeout_s = 60;
+    bool quiet = false;
+    bool expect_unplug = false;
+    std::string timing_path;  // empty: no timing file (timing.h)
 };
 
 // Exit statuses of vantrel-sim.
@@ -49,54 +49,54 @@ inline constexpr int kExitIncomplete = 3;  // host left early, idle timeout, int
 inline constexpr int kExitUnplugged = 4;   // unplug fault without --expect-unplug
 
 struct Summary {
-  std::size_t records = 0;        // records played to their end
-  std::uint64_t payload_bytes = 0;
-  std::uint64_t mismatches = 0;   // payload bytes that differed
-  unsigned faults = 0;            // faults committed
-  bool complete = false;          // every record played and the host closed
-  bool unplugged = false;
+    std::size_t records = 0;  // records played to their end
+    std::uint64_t payload_bytes = 0;
+    std::uint64_t mismatches = 0;  // payload bytes that differed
+    unsigned faults = 0;           // faults committed
+    bool complete = false;         // every record played and the host closed
+    bool unplugged = false;
 };
 
 class Terminal {
- public:
-  // `data` is the whole script file and must outlive the terminal; `out`
-  // receives the port line, reports and the summary.
-  Terminal(std::span<const std::uint8_t> data, Options options, std::ostream& out);
+public:
+    // `data` is the whole script file and must outlive the terminal; `out`
+    // receives the port line, reports and the summary.
+    Terminal(std::span<const std::uint8_t> data, Options options, std::ostream& out);
 
-  // Plays the script; throws std::runtime_error for trouble with the line.
-  Summary Run();
+    // Plays the script; throws std::runtime_error for trouble with the line.
+    Summary Run();
 
-  int ExitStatus(const Summary& s) const;
+    int ExitStatus(const Summary& s) const;
 
- private:
-  enum class Wait { Done, HostClosed, TimedOut, Interrupted };
+private:
+    enum class Wait { Done, HostClosed, TimedOut, Interrupted };
 
-  void Plug(const std::string& link_path);
-  void Say(const std::string& line, bool always = false);
-  std::string Where(const Record& r) const;
+    void Plug(const std::string& link_path);
+    void Say(const std::string& line, bool always = false);
+    std::string Where(const Record& r) const;
 
-  // Reads and reports whatever the host sends until `until`. HostClosed if
-  // the host closes the port while `need_open` (else it is just noted).
-  Wait Idle(const Record* r, Timeline::TimePoint until, bool need_open);
-  Wait WaitHostOpen();
-  Wait WaitHostClose(const Record* r);
-  Wait ReadPayload(const Record& r, std::vector<std::uint8_t>& got);
-  Wait SendReply(const Record& r);
-  bool WriteAll(std::span<const std::uint8_t> bytes);
-  void ReportUnexpected(const Record* r, std::span<const std::uint8_t> bytes);
-  bool Failed(Wait w, const Record* r, const char* doing);
-  unsigned DelayOf(const Record& r);
+    // Reads and reports whatever the host sends until `until`. HostClosed if
+    // the host closes the port while `need_open` (else it is just noted).
+    Wait Idle(const Record* r, Timeline::TimePoint until, bool need_open);
+    Wait WaitHostOpen();
+    Wait WaitHostClose(const Record* r);
+    Wait ReadPayload(const Record& r, std::vector<std::uint8_t>& got);
+    Wait SendReply(const Record& r);
+    bool WriteAll(std::span<const std::uint8_t> bytes);
+    void ReportUnexpected(const Record* r, std::span<const std::uint8_t> bytes);
+    bool Failed(Wait w, const Record* r, const char* doing);
+    unsigned DelayOf(const Record& r);
 
-  std::span<const std::uint8_t> data_;
-  Options options_;
-  std::ostream& out_;
-  Line line_;
-  Symlink link_;
-  std::optional<Symlink> replug_link_;
-  bool host_open_ = false;
-  Timeline timeline_{Timeline::Clock::now()};
-  Summary summary_;
-  TimingLog timing_;
+    std::span<const std::uint8_t> data_;
+    Options options_;
+    std::ostream& out_;
+    Line line_;
+    Symlink link_;
+    std::optional<Symlink> replug_link_;
+    bool host_open_ = false;
+    Timeline timeline_{Timeline::Clock::now()};
+    Summary summary_;
+    TimingLog timing_;
 };
 
 // Set from a signal handler to end the run cleanly (links removed).

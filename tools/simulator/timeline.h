@@ -17,29 +17,29 @@
 namespace tools::sim {
 
 class Timeline {
- public:
-  using Clock = std::chrono::steady_clock;
-  using TimePoint = Clock::time_point;
+public:
+    using Clock = std::chrono::steady_clock;
+    using TimePoint = Clock::time_point;
 
-  explicit Timeline(TimePoint start) : next_(start) {}
+    explicit Timeline(TimePoint start) : next_(start) {}
 
-  // The moment the upgrader takes (or took) the record now being played.
-  TimePoint NextTake() const { return next_; }
+    // The moment the upgrader takes (or took) the record now being played.
+    TimePoint NextTake() const { return next_; }
 
-  // CMD_OPEN_PORT: the host was seen opening the port at `seen`.
-  void PortOpened(TimePoint seen);
-  // CMD_CLOSE_PORT: the host was seen closing the port at `seen`.
-  void PortClosed(TimePoint seen);
-  // CMD_DELAY of `seconds`.
-  void Delay(unsigned seconds);
-  // A reply the upgrader accepts, its last byte written at `sent`.
-  void ReplyAccepted(TimePoint sent);
-  // A reply it will not accept (or none): it goes on, if at all, when its
-  // timeout for the record runs out.
-  void ReplyRefused(TimePoint sent, std::chrono::milliseconds timeout);
+    // CMD_OPEN_PORT: the host was seen opening the port at `seen`.
+    void PortOpened(TimePoint seen);
+    // CMD_CLOSE_PORT: the host was seen closing the port at `seen`.
+    void PortClosed(TimePoint seen);
+    // CMD_DELAY of `seconds`.
+    void Delay(unsigned seconds);
+    // A reply the upgrader accepts, its last byte written at `sent`.
+    void ReplyAccepted(TimePoint sent);
+    // A reply it will not accept (or none): it goes on, if at all, when its
+    // timeout for the record runs out.
+    void ReplyRefused(TimePoint sent, std::chrono::milliseconds timeout);
 
- private:
-  TimePoint next_;
+private:
+    TimePoint next_;
 };
 
 // The upgrader's fixed waits.

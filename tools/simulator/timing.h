@@ -23,29 +23,29 @@
 namespace tools::sim {
 
 struct RecordTiming {
-  std::size_t index = 0;
-  std::uint8_t command = 0;
-  std::optional<std::int64_t> payload_first_ns;
-  std::optional<std::int64_t> reply_last_ns;
+    std::size_t index = 0;
+    std::uint8_t command = 0;
+    std::optional<std::int64_t> payload_first_ns;
+    std::optional<std::int64_t> reply_last_ns;
 };
 
 class TimingLog {
- public:
-  // Now, in the log's time base.
-  static std::int64_t NowNs();
+public:
+    // Now, in the log's time base.
+    static std::int64_t NowNs();
 
-  void PayloadFirstByte(std::size_t index, std::uint8_t command, std::int64_t ns);
-  void ReplyLastByte(std::size_t index, std::uint8_t command, std::int64_t ns);
+    void PayloadFirstByte(std::size_t index, std::uint8_t command, std::int64_t ns);
+    void ReplyLastByte(std::size_t index, std::uint8_t command, std::int64_t ns);
 
-  const std::vector<RecordTiming>& records() const { return records_; }
+    const std::vector<RecordTiming>& records() const { return records_; }
 
-  void Write(std::ostream& out) const;
-  // Throws std::runtime_error naming the file and the system's reason.
-  void WriteFile(const std::string& path) const;
+    void Write(std::ostream& out) const;
+    // Throws std::runtime_error naming the file and the system's reason.
+    void WriteFile(const std::string& path) const;
 
- private:
-  RecordTiming& At(std::size_t index, std::uint8_t command);
-  std::vector<RecordTiming> records_;
+private:
+    RecordTiming& At(std::size_t index, std::uint8_t command);
+    std::vector<RecordTiming> records_;
 };
 
 // Throws std::runtime_error naming the line that cannot be read.

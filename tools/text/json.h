@@ -13,11 +13,11 @@ namespace text {
 
 // What happens to the characters outside ASCII, each program's choice:
 enum class JsonPolicy {
-  // Written as they are, in UTF-8: a log a person reads in any editor.
-  Utf8,
-  // As \uXXXX (a surrogate pair above U+FFFF): plain ASCII, the same bytes
-  // whatever a Windows console's code page.
-  Ascii,
+    // Written as they are, in UTF-8: a log a person reads in any editor.
+    Utf8,
+    // As \uXXXX (a surrogate pair above U+FFFF): plain ASCII, the same bytes
+    // whatever a Windows console's code page.
+    Ascii,
 };
 
 // Quote, backslash, \n \r \t \b \f by name; other controls (C0 and DEL)

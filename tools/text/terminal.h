@@ -18,14 +18,14 @@ namespace text {
 // How the neutralised characters are written; each program keeps the
 // notation its users and scripts already read.
 enum class TerminalStyle {
-  // \n \r \t \e for those four, \xNN for the other C0 controls and DEL,
-  // \uNNNN for the rest, hex in upper case. A backslash stays as it is:
-  // Windows device IDs are full of them.
-  Named,
-  // \xhh for every C0 control, DEL and byte outside valid UTF-8, \uhhhh for
-  // the rest, hex in lower case. A backslash is doubled, so the text cannot
-  // pose as an escape.
-  Bytes,
+    // \n \r \t \e for those four, \xNN for the other C0 controls and DEL,
+    // \uNNNN for the rest, hex in upper case. A backslash stays as it is:
+    // Windows device IDs are full of them.
+    Named,
+    // \xhh for every C0 control, DEL and byte outside valid UTF-8, \uhhhh for
+    // the rest, hex in lower case. A backslash is doubled, so the text cannot
+    // pose as an escape.
+    Bytes,
 };
 
 // Whether a code point is one the terminal must not get raw.

@@ -28,8 +28,10 @@ std::vector<std::string> Paragraphs(const std::string& text) {
     while (start <= text.size()) {
         const size_t end = text.find("\n\n", start);
         std::string p = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (!p.empty()) out.push_back(p);
-        if (end == std::string::npos) break;
+        if (!p.empty())
+            out.push_back(p);
+        if (end == std::string::npos)
+            break;
         start = end + 2;
     }
     return out;
@@ -69,7 +71,8 @@ std::string Roff(const std::string& text, bool minusIsOption) {
     std::string out;
     bool lineStart = true;
     for (char c : text) {
-        if (lineStart && (c == '.' || c == '\'')) out += "\\&";
+        if (lineStart && (c == '.' || c == '\''))
+            out += "\\&";
         if (c == '\\')
             out += "\\e";
         else if (c == '-' && minusIsOption)
@@ -84,7 +87,8 @@ std::string Roff(const std::string& text, bool minusIsOption) {
 void RoffParagraphs(std::string& out, const std::string& text) {
     bool first = true;
     for (const std::string& p : Paragraphs(text)) {
-        if (!first) out += ".PP\n";
+        if (!first)
+            out += ".PP\n";
         first = false;
         if (Preformatted(p)) {
             out += ".nf\n.RS 4\n" + Roff(p, true) + "\n.RE\n.fi\n";
@@ -96,13 +100,15 @@ void RoffParagraphs(std::string& out, const std::string& text) {
 
 std::string Upper(std::string s) {
     for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
     return s;
 }
 
 const Option* Find(const Program& program, const std::string& name) {
     for (const Option& o : program.options)
-        if (o.name == name) return &o;
+        if (o.name == name)
+            return &o;
     return nullptr;
 }
 
@@ -141,7 +147,8 @@ std::string HelpText(const Program& program) {
     for (const Section& s : program.sections) {
         std::string title = s.title;
         for (size_t i = 1; i < title.size(); ++i)
-            if (title[i] >= 'A' && title[i] <= 'Z') title[i] = static_cast<char>(title[i] - 'A' + 'a');
+            if (title[i] >= 'A' && title[i] <= 'Z')
+                title[i] = static_cast<char>(title[i] - 'A' + 'a');
         out += '\n' + title + ":\n";
         for (const std::string& p : Paragraphs(s.text))
             out += (Preformatted(p) ? p : "  " + Wrap(p, 2, 2, kHelpWidth)) + '\n';
@@ -161,8 +168,8 @@ std::string VersionText(const Program& program) {
 
 std::string ManPage(const Program& program) {
     // No date: the page must be the same bytes for the same sources.
-    std::string out = ".TH " + Roff(Upper(program.name), true) + " 1 \"\" \"Vantrel " + Version() +
-                      "\" \"User Commands\"\n";
+    std::string out =
+        ".TH " + Roff(Upper(program.name), true) + " 1 \"\" \"Vantrel " + Version() + "\" \"User Commands\"\n";
     out += ".SH NAME\n" + Roff(program.name, true) + " \\- " + Roff(program.summary, false) + "\n";
     out += ".SH SYNOPSIS\n";
     for (const std::string& form : program.synopsis)
@@ -172,7 +179,8 @@ std::string ManPage(const Program& program) {
     out += ".SH OPTIONS\n";
     for (const Option& o : AllOptions(program)) {
         out += ".TP\n.B " + Roff(o.name, true);
-        if (!o.value.empty()) out += " \\fI" + Roff(o.value, false) + "\\fR";
+        if (!o.value.empty())
+            out += " \\fI" + Roff(o.value, false) + "\\fR";
         out += "\n" + Roff(o.text, false) + "\n";
     }
     for (const Section& s : program.sections) {
@@ -250,11 +258,19 @@ Scan ScanArguments(const Program& program, int argc, const char* const* argv) {
 int Finish(const Program& program, const Scan& scan) {
     std::string text;
     switch (scan.action) {
-    case Action::kHelp: text = HelpText(program); break;
-    case Action::kVersion: text = VersionText(program); break;
-    case Action::kManPage: text = ManPage(program); break;
-    case Action::kError: return UsageError(program, scan.error);
-    case Action::kRun: return UsageError(program, "nothing to do");
+        case Action::kHelp:
+            text = HelpText(program);
+            break;
+        case Action::kVersion:
+            text = VersionText(program);
+            break;
+        case Action::kManPage:
+            text = ManPage(program);
+            break;
+        case Action::kError:
+            return UsageError(program, scan.error);
+        case Action::kRun:
+            return UsageError(program, "nothing to do");
     }
     if (!WriteAll(stdout, text)) {
         std::fprintf(stderr, "%s: cannot write to stdout\n", program.name.c_str());

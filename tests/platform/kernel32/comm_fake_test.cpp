@@ -20,12 +20,14 @@ protected:
         port_.emplace(fakecomm::AddPort("COM5"));
     }
     void TearDown() override {
-        for (HANDLE h : handles_) CloseHandle(h);
+        for (HANDLE h : handles_)
+            CloseHandle(h);
         fakecomm::Reset();
     }
     HANDLE Open(const wchar_t* name = L"\\\\.\\COM5") {
         HANDLE h = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (h != INVALID_HANDLE_VALUE) handles_.push_back(h);
+        if (h != INVALID_HANDLE_VALUE)
+            handles_.push_back(h);
         return h;
     }
     void Close(HANDLE h) {
@@ -190,7 +192,8 @@ TEST_F(CommFakeTest, EachSettingCallCanBeMadeToFail) {
 TEST_F(CommFakeTest, WriteHookCanQueueTheReply) {
     HANDLE h = Open();
     Port().OnWrite([](fakecomm::Port& port, const std::vector<BYTE>& written) {
-        if (!written.empty() && written[0] == 0x02) port.Receive(std::vector<BYTE>{0x06, written.back()});
+        if (!written.empty() && written[0] == 0x02)
+            port.Receive(std::vector<BYTE>{0x06, written.back()});
     });
     DWORD written = 0;
     ASSERT_TRUE(WriteFile(h, "\x02\x10\x20", 3, &written, nullptr));

@@ -39,7 +39,8 @@ class TtyPortTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(pty_.Ok()) << "no pseudo-terminal available"; }
     void TearDown() override {
-        if (port_ != nullptr && port_ != INVALID_HANDLE_VALUE) CloseHandle(port_);
+        if (port_ != nullptr && port_ != INVALID_HANDLE_VALUE)
+            CloseHandle(port_);
     }
 
     HANDLE OpenPort() {
@@ -61,8 +62,10 @@ protected:
         DWORD errors = 0;
         const auto start = Clock::now();
         while (MsSince(start) < 2000) {
-            if (!ClearCommError(port_, &errors, &stat)) return 0xFFFFFFFF;
-            if (stat.cbInQue >= count) return stat.cbInQue;
+            if (!ClearCommError(port_, &errors, &stat))
+                return 0xFFFFFFFF;
+            if (stat.cbInQue >= count)
+                return stat.cbInQue;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return stat.cbInQue;
@@ -235,8 +238,8 @@ TEST_F(TtyPortTest, PortOpensAgainAfterClose) {
 }
 
 TEST_F(TtyPortTest, MissingPortFailsWithFileNotFound) {
-    HANDLE h = CreateFileW(L"\\\\.\\ttyNoSuchPort99", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
+    HANDLE h =
+        CreateFileW(L"\\\\.\\ttyNoSuchPort99", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(platform::LastErrorCause(), "no such port");
@@ -498,7 +501,8 @@ TEST_F(TtyPortTest, WatcherPollingWhileWindowThreadClosesSeesInvalidHandle) {
         }
     });
     const auto start = Clock::now();
-    while (!polled && MsSince(start) < 2000) std::this_thread::yield();
+    while (!polled && MsSince(start) < 2000)
+        std::this_thread::yield();
     EXPECT_TRUE(polled);
     ASSERT_TRUE(CloseHandle(port_));
     port_ = nullptr;
@@ -528,7 +532,8 @@ TEST_F(TtyPortTest, PortOpensAgainAtOnceWhileAWatcherStillPollsTheOldHandle) {
     int refused = 0;
     for (int i = 0; i < 300; ++i) {
         const long before = polls.load();
-        while (polls.load() < before + 2) std::this_thread::yield();
+        while (polls.load() < before + 2)
+            std::this_thread::yield();
         ASSERT_TRUE(CloseHandle(port_));
         port_ = OpenPort();
         if (port_ == INVALID_HANDLE_VALUE) {
@@ -554,7 +559,8 @@ TEST_F(TtyPortTest, ReadOnOneThreadWhileAnotherClosesEndsCleanly) {
         started = true;
         ReadFile(port_, buffer, sizeof buffer, &read, nullptr);  // either outcome is fine; it must not crash
     });
-    while (!started) std::this_thread::yield();
+    while (!started)
+        std::this_thread::yield();
     ASSERT_TRUE(CloseHandle(port_));
     reader.join();
     port_ = nullptr;
@@ -578,7 +584,8 @@ protected:
     void TearDown() override {
         // A call still waiting (a failed test) ends with the handle's close.
         TtyPortTest::TearDown();
-        if (call_.valid()) call_.wait();
+        if (call_.valid())
+            call_.wait();
         platform::SetInputWaitForTest(-1);
     }
 
@@ -609,19 +616,22 @@ protected:
     bool WaitUntilBlocked(pid_t tid) {
         const auto end = Clock::now() + kHardLimit;
         while (Clock::now() < end) {
-            if (call_.wait_for(std::chrono::seconds(0)) == std::future_status::ready) return false;
+            if (call_.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+                return false;
             std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
             std::string line;
             std::getline(stat, line);
             const auto close = line.rfind(')');
-            if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'S') return true;
+            if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'S')
+                return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return false;
     }
     // The call's result, or nothing if it has not returned within the limit.
     std::optional<Result> Finish() {
-        if (call_.wait_for(kHardLimit) != std::future_status::ready) return std::nullopt;
+        if (call_.wait_for(kHardLimit) != std::future_status::ready)
+            return std::nullopt;
         return call_.get();
     }
 

@@ -50,9 +50,13 @@ TEST_F(DebugOutputTest, GbkTextArrivesAsUtf8) {
 }
 
 TEST_F(DebugOutputTest, InvalidGbkBytesBecomeReplacementCharacters) {
-    OutputDebugStringA("a\xFF" "b\xB8");  // 0xFF is no lead byte; 0xB8 is cut off at the end
+    OutputDebugStringA(
+        "a\xFF"
+        "b\xB8");  // 0xFF is no lead byte; 0xB8 is cut off at the end
     ASSERT_EQ(Lines().size(), 1u);
-    EXPECT_EQ(Lines()[0], "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+    EXPECT_EQ(Lines()[0],
+              "a\xEF\xBF\xBD"
+              "b\xEF\xBF\xBD");
 }
 
 TEST_F(DebugOutputTest, SurrogatePairsFromUtf16JoinIntoOneCharacter) {
@@ -72,13 +76,16 @@ TEST_F(DebugOutputTest, LinesFromSeveralThreadsStayWhole) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 3; ++t) {
         threads.emplace_back([] {
-            for (int i = 0; i < 200; ++i) OutputDebugStringW(L"DebugReadThread\r\n");
+            for (int i = 0; i < 200; ++i)
+                OutputDebugStringW(L"DebugReadThread\r\n");
         });
     }
-    for (auto& thread : threads) thread.join();
+    for (auto& thread : threads)
+        thread.join();
     const auto lines = Lines();
     EXPECT_EQ(lines.size(), 600u);
-    for (const auto& line : lines) ASSERT_EQ(line, "DebugReadThread\r\n");
+    for (const auto& line : lines)
+        ASSERT_EQ(line, "DebugReadThread\r\n");
 }
 
 TEST_F(DebugOutputTest, SinkThatTracesDoesNotDeadlock) {

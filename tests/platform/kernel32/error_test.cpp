@@ -45,8 +45,13 @@ TEST(ErrnoMapTest, FileCausesDoNotTalkAboutPorts) {
 }
 
 TEST(ErrnoMapTest, EveryCodeHasWords) {
-    const DWORD codes[] = {ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE,
-                           ERROR_BAD_UNIT, ERROR_CALL_NOT_IMPLEMENTED, 4242};
+    const DWORD codes[] = {ERROR_SUCCESS,
+                           ERROR_FILE_NOT_FOUND,
+                           ERROR_ACCESS_DENIED,
+                           ERROR_INVALID_HANDLE,
+                           ERROR_BAD_UNIT,
+                           ERROR_CALL_NOT_IMPLEMENTED,
+                           4242};
     for (DWORD code : codes) {
         EXPECT_FALSE(platform::ErrorCause(code).empty()) << code;
     }

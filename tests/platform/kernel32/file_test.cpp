@@ -24,13 +24,15 @@ public:
         char name[] = "/tmp/vantrel_k32_XXXXXX";
         const int fd = ::mkstemp(name);
         if (fd >= 0) {
-            if (!content.empty()) (void)!::write(fd, content.data(), content.size());
+            if (!content.empty())
+                (void)!::write(fd, content.data(), content.size());
             ::close(fd);
             path_ = name;
         }
     }
     ~TempFile() {
-        if (!path_.empty()) ::unlink(path_.c_str());
+        if (!path_.empty())
+            ::unlink(path_.c_str());
     }
     const std::string& Path() const { return path_; }
     std::wstring Wide() const { return std::wstring(path_.begin(), path_.end()); }
@@ -45,7 +47,8 @@ HANDLE OpenForRead(const std::wstring& path, DWORD share = 0) {
 
 std::vector<BYTE> Sample() {
     std::vector<BYTE> bytes;
-    for (int i = 0; i < 1000; ++i) bytes.push_back(static_cast<BYTE>(i * 7));
+    for (int i = 0; i < 1000; ++i)
+        bytes.push_back(static_cast<BYTE>(i * 7));
     return bytes;
 }
 
@@ -116,8 +119,7 @@ TEST(FileTest, DirectoryIsRefused) {
 
 TEST(FileTest, OverlappedOpenFailsLoudly) {
     TempFile file(Sample());
-    EXPECT_EQ(CreateFileW(file.Wide().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
-                          nullptr),
+    EXPECT_EQ(CreateFileW(file.Wide().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr),
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
 }
@@ -212,7 +214,8 @@ TEST(FileTest, HandlesAreNeverNullInvalidOrReused) {
         HANDLE h = OpenForRead(file.Wide());
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
         ASSERT_NE(h, nullptr);
-        for (HANDLE old : seen) EXPECT_NE(h, old);
+        for (HANDLE old : seen)
+            EXPECT_NE(h, old);
         seen.push_back(h);
         CloseHandle(h);
     }
@@ -239,11 +242,10 @@ struct Identity {
 Identity IdentityOf(HANDLE h) {
     BY_HANDLE_FILE_INFORMATION info{};
     EXPECT_TRUE(GetFileInformationByHandle(h, &info));
-    return Identity{info.dwVolumeSerialNumber,
-                    (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
-                    (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
-                    (static_cast<ULONGLONG>(info.ftLastWriteTime.dwHighDateTime) << 32) |
-                        info.ftLastWriteTime.dwLowDateTime};
+    return Identity{
+        info.dwVolumeSerialNumber, (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+        (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+        (static_cast<ULONGLONG>(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime};
 }
 
 TEST(FileInformationTest, TwoOpensOfOneFileReportTheSameFile) {

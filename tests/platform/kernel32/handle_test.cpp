@@ -17,7 +17,8 @@ namespace {
 std::wstring MakeTempFile() {
     char name[] = "/tmp/vantrel_handle_XXXXXX";
     const int fd = ::mkstemp(name);
-    if (fd < 0) return {};
+    if (fd < 0)
+        return {};
     (void)!::write(fd, "0123456789", 10);
     ::close(fd);
     const std::string path = name;
@@ -27,21 +28,25 @@ std::wstring MakeTempFile() {
 TEST(HandleTableTest, ConcurrentOpensAndClosesLeaveNoHandleBehind) {
     const size_t before = platform::OpenHandleCount();
     std::vector<std::wstring> paths;
-    for (int t = 0; t < 4; ++t) paths.push_back(MakeTempFile());
+    for (int t = 0; t < 4; ++t)
+        paths.push_back(MakeTempFile());
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < 200; ++i) {
                 HANDLE h = CreateFileW(paths[t].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-                if (h == INVALID_HANDLE_VALUE || GetFileSize(h, nullptr) != 10 || !CloseHandle(h)) ++failures;
+                if (h == INVALID_HANDLE_VALUE || GetFileSize(h, nullptr) != 10 || !CloseHandle(h))
+                    ++failures;
             }
         });
     }
-    for (auto& thread : threads) thread.join();
+    for (auto& thread : threads)
+        thread.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(platform::OpenHandleCount(), before);
-    for (const auto& path : paths) ::unlink(std::string(path.begin(), path.end()).c_str());
+    for (const auto& path : paths)
+        ::unlink(std::string(path.begin(), path.end()).c_str());
 }
 
 TEST(HandleTableTest, CallsRacingACloseEitherWorkOrSeeAnInvalidHandle) {
@@ -53,7 +58,8 @@ TEST(HandleTableTest, CallsRacingACloseEitherWorkOrSeeAnInvalidHandle) {
         std::thread user([&] {
             for (int i = 0; i < 100; ++i) {
                 const DWORD size = GetFileSize(h, nullptr);
-                if (size != 10 && !(size == INVALID_FILE_SIZE && GetLastError() == ERROR_INVALID_HANDLE)) bad = true;
+                if (size != 10 && !(size == INVALID_FILE_SIZE && GetLastError() == ERROR_INVALID_HANDLE))
+                    bad = true;
             }
         });
         EXPECT_TRUE(CloseHandle(h));

@@ -19,7 +19,9 @@ TEST(MultiByteToWideChar, AsksForTheSizeThenConvertsWithTheTerminator) {
 }
 
 TEST(MultiByteToWideChar, InvalidBytesAreReplacedOrRefusedOnRequest) {
-    const char bad[] = "a\xff" "b";
+    const char bad[] =
+        "a\xff"
+        "b";
     wchar_t out[8] = {};
     EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, bad, 3, out, 8), 3);
     EXPECT_EQ(std::wstring(out, 3), L"a\ufffdb");
@@ -60,7 +62,9 @@ TEST(WideCharToMultiByte, LoneSurrogatesAreReplacedOrRefusedOnRequest) {
     const wchar_t wide[] = {L'a', 0xDC00, L'b'};
     char out[8] = {};
     EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, wide, 3, out, 8, nullptr, nullptr), 5);
-    EXPECT_EQ(std::string(out, 5), "a\xef\xbf\xbd" "b");
+    EXPECT_EQ(std::string(out, 5),
+              "a\xef\xbf\xbd"
+              "b");
     EXPECT_EQ(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, 3, out, 8, nullptr, nullptr), 0);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
 }

@@ -11,22 +11,21 @@
 namespace qt_test {
 
 BEGIN_MESSAGE_MAP(RecordingDialog, CDialog)
-    ON_BN_CLICKED(IDC_BTN_LOADER, &RecordingDialog::OnBtnLoader)
-    ON_BN_CLICKED(IDC_BTN_QUIT, &RecordingDialog::OnBtnQuit)
-    ON_CBN_DROPDOWN(IDC_PORT, &RecordingDialog::OnDropdownPort)
-    {WM_COMMAND, CBN_SELCHANGE, IDC_BAUD, AFX_THUNK(self->OnBaudSelChange(); return 0;)},
-    {WM_COMMAND, CBN_EDITCHANGE, IDC_PORT, AFX_THUNK(self->OnPortEditChange(); return 0;)},
-    ON_WM_SYSCOMMAND()
-    ON_WM_TIMER()
-    ON_MESSAGE(kPostedMessage, &RecordingDialog::OnPosted)
-    ON_MESSAGE(kSentMessage, &RecordingDialog::OnSent)
-END_MESSAGE_MAP()
+ON_BN_CLICKED(IDC_BTN_LOADER, &RecordingDialog::OnBtnLoader)
+ON_BN_CLICKED(IDC_BTN_QUIT, &RecordingDialog::OnBtnQuit)
+ON_CBN_DROPDOWN(IDC_PORT, &RecordingDialog::OnDropdownPort) {
+    WM_COMMAND, CBN_SELCHANGE, IDC_BAUD, AFX_THUNK(self->OnBaudSelChange(); return 0;)
+}
+, { WM_COMMAND, CBN_EDITCHANGE, IDC_PORT, AFX_THUNK(self->OnPortEditChange(); return 0;) }
+, ON_WM_SYSCOMMAND() ON_WM_TIMER() ON_MESSAGE(kPostedMessage, &RecordingDialog::OnPosted)
+      ON_MESSAGE(kSentMessage, &RecordingDialog::OnSent) END_MESSAGE_MAP()
 
-bool PumpUntil(const std::function<bool()>& done, int maxMs) {
+          bool PumpUntil(const std::function<bool()>& done, int maxMs) {
     QElapsedTimer clock;
     clock.start();
     while (!done()) {
-        if (clock.elapsed() > maxMs) return done();
+        if (clock.elapsed() > maxMs)
+            return done();
         user32::PumpReadyMessages();
         // A short wait that any window-system wake or Qt event ends early.
         user32::Driver().WaitForEvents(10);
@@ -35,7 +34,8 @@ bool PumpUntil(const std::function<bool()>& done, int maxMs) {
 }
 
 void FlushDeletes() {
-    if (QCoreApplication::instance()) QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    if (QCoreApplication::instance())
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 void QtDialogTest::SetUp() {
@@ -47,7 +47,8 @@ void QtDialogTest::SetUp() {
 }
 
 void QtDialogTest::TearDown() {
-    if (dlg && Hwnd()) dlg->DestroyWindow();
+    if (dlg && Hwnd())
+        dlg->DestroyWindow();
     dlg.reset();
     user32::PumpReadyMessages();
     FlushDeletes();

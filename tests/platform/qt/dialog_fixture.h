@@ -31,16 +31,19 @@ public:
     void OnBtnQuit() { ++quitClicks; }
     void OnDropdownPort() {
         ++dropDowns;
-        if (onDropDown) onDropDown();
+        if (onDropDown)
+            onDropDown();
     }
     void OnBaudSelChange() { ++baudSelChanges; }
     void OnPortEditChange() { ++portEditChanges; }
     void OnSysCommand(UINT nID, LPARAM lParam) {
-        if ((nID & 0xFFF0) == SC_CLOSE) ++closeCommands;
+        if ((nID & 0xFFF0) == SC_CLOSE)
+            ++closeCommands;
         CWnd::OnSysCommand(nID, lParam);
     }
     void OnTimer(UINT_PTR id) {
-        if (id == kTickTimer) ++ticks;
+        if (id == kTickTimer)
+            ++ticks;
     }
     LRESULT OnPosted(WPARAM, LPARAM) {
         ++posted;

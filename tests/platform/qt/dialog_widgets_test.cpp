@@ -77,8 +77,10 @@ TEST_F(QtDialogWidgets, BannerIsCentredInsideTheGroupBox) {
     QLabel* banner = nullptr;
     QGroupBox* group = nullptr;
     for (QObject* child : Window()->children()) {
-        if (auto* l = qobject_cast<QLabel*>(child); l && l->text() == QStringLiteral("KORIMEX  upgrader v2.0")) banner = l;
-        if (auto* g = qobject_cast<QGroupBox*>(child)) group = g;
+        if (auto* l = qobject_cast<QLabel*>(child); l && l->text() == QStringLiteral("KORIMEX  upgrader v2.0"))
+            banner = l;
+        if (auto* g = qobject_cast<QGroupBox*>(child))
+            group = g;
     }
     ASSERT_NE(banner, nullptr) << "the banner keeps its two spaces";
     ASSERT_NE(group, nullptr);
@@ -148,7 +150,8 @@ TEST_F(QtDialogWidgets, ControlsKeepTheirPlacesRelativeToEachOther) {
     // A closed combo box is as tall as its font, not as its list.
     EXPECT_LT(port.height(), Window()->height() / 4);
     const QRect client = Window()->rect();
-    for (const QRect& r : {loader, quit, connect, port, baud, status, progress}) EXPECT_TRUE(client.contains(r));
+    for (const QRect& r : {loader, quit, connect, port, baud, status, progress})
+        EXPECT_TRUE(client.contains(r));
 }
 
 TEST_F(QtDialogWidgets, TextEnabledStateAndProgressFollowTheWindows) {

@@ -14,7 +14,8 @@ using QtEventWait = QtDialogTest;  // the dialog makes this thread Qt's GUI thre
 
 void Drain() {
     // Wakes left over from creating the dialog end these at once.
-    for (int i = 0; i < 3; ++i) user32::Driver().WaitForEvents(0);
+    for (int i = 0; i < 3; ++i)
+        user32::Driver().WaitForEvents(0);
 }
 
 TEST_F(QtEventWait, WakeFromAnotherThreadEndsALongWait) {

@@ -33,14 +33,17 @@ public:
 private:
     void Tick() {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return;
+        if (!box)
+            return;
         if (clock_.elapsed() > maxMs_) {
             timedOut_ = true;
             timer_.stop();
-            if (QAbstractButton* b = box->button(fallback_)) b->click();
+            if (QAbstractButton* b = box->button(fallback_))
+                b->click();
             return;
         }
-        if (step_(box)) timer_.stop();
+        if (step_(box))
+            timer_.stop();
     }
     std::function<bool(QMessageBox*)> step_;
     QMessageBox::StandardButton fallback_;
@@ -89,7 +92,8 @@ TEST_F(QtMessageBox, KeepsPostedMessagesTimerTicksAndSentMessagesFlowing) {
     });
     BoxDriver driver(
         [&](QMessageBox* box) {
-            if (dlg->posted < 1 || dlg->ticks < 2 || sentResult.load() != kSentAnswer) return false;
+            if (dlg->posted < 1 || dlg->ticks < 2 || sentResult.load() != kSentAnswer)
+                return false;
             box->button(QMessageBox::Yes)->click();
             return true;
         },
@@ -97,8 +101,7 @@ TEST_F(QtMessageBox, KeepsPostedMessagesTimerTicksAndSentMessagesFlowing) {
     const int answer = MessageBoxW(Hwnd(), L"STOP?", L"Vantrel", MB_YESNO | MB_ICONQUESTION);
     worker.join();
     KillTimer(Hwnd(), kTickTimer);
-    EXPECT_FALSE(driver.timedOut()) << "posted " << dlg->posted << ", ticks " << dlg->ticks << ", sent "
-                                    << dlg->sent;
+    EXPECT_FALSE(driver.timedOut()) << "posted " << dlg->posted << ", ticks " << dlg->ticks << ", sent " << dlg->sent;
     EXPECT_EQ(answer, IDYES);
     EXPECT_EQ(dlg->posted, 1);
     EXPECT_GE(dlg->ticks, 2);

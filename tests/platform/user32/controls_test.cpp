@@ -19,7 +19,8 @@ LRESULT Add(HWND combo, const wchar_t* s) { return SendMessageW(combo, CB_ADDSTR
 
 std::wstring Item(HWND combo, int i) {
     LRESULT len = SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
-    if (len < 0) return L"<CB_ERR>";
+    if (len < 0)
+        return L"<CB_ERR>";
     std::wstring out(static_cast<size_t>(len) + 1, L'\0');
     SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(out.data()));
     out.resize(static_cast<size_t>(len));
@@ -293,7 +294,8 @@ TEST_F(ControlsTest, ObserverSeesEveryVisibleChangeOnTheWindowThread) {
     DWORD me = GetCurrentThreadId();
     bool offThread = false;
     headless::SetWindowObserver([&](HWND h, UINT what) {
-        if (GetCurrentThreadId() != me) offThread = true;
+        if (GetCurrentThreadId() != me)
+            offThread = true;
         seen.emplace_back(h, what);
     });
     HWND status = GetDlgItem(dlg, IDC_PROGRESS_STATUS);
@@ -304,8 +306,8 @@ TEST_F(ControlsTest, ObserverSeesEveryVisibleChangeOnTheWindowThread) {
     SendMessageW(port, CB_SETCURSEL, 0, 0);
     SendMessageW(progress, PBM_SETPOS, 50, 0);
     SendMessageW(port, CB_RESETCONTENT, 0, 0);
-    std::vector<std::pair<HWND, UINT>> want = {{status, WM_SETTEXT},  {loader, WM_ENABLE},     {port, CB_ADDSTRING},
-                                               {port, CB_SETCURSEL},  {progress, PBM_SETPOS}, {port, CB_RESETCONTENT}};
+    std::vector<std::pair<HWND, UINT>> want = {{status, WM_SETTEXT}, {loader, WM_ENABLE},    {port, CB_ADDSTRING},
+                                               {port, CB_SETCURSEL}, {progress, PBM_SETPOS}, {port, CB_RESETCONTENT}};
     EXPECT_EQ(seen, want);
     EXPECT_FALSE(offThread);
 }

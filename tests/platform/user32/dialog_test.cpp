@@ -49,7 +49,8 @@ TEST_F(DialogTest, EveryControlHasItsTemplateIdClassTextStylesAndRectangle) {
     ASSERT_NE(dlg, nullptr);
     const DialogTemplateData* data = FindDialogTemplate(IDD_MAIN_DIALOG);
     for (const auto& item : data->items) {
-        if (item.id == IDC_STATIC) continue;  // several share it; checked below
+        if (item.id == IDC_STATIC)
+            continue;  // several share it; checked below
         SCOPED_TRACE(item.id);
         HWND h = GetDlgItem(dlg, item.id);
         ASSERT_NE(h, nullptr);
@@ -246,7 +247,8 @@ TEST_F(DialogTest, ModalDialogIgnoresEscapeAndEnterAndEndsThroughItsCommand) {
             EndDialog(hwnd, 42);
             return TRUE;
         }
-        if (message == WM_TIMER) EndDialog(hwnd, -7);
+        if (message == WM_TIMER)
+            EndDialog(hwnd, -7);
         return message == WM_COMMAND;  // IDOK and IDCANCEL are ignored
     };
     TemplateImage image(*FindDialogTemplate(IDD_MAIN_DIALOG));
@@ -263,7 +265,8 @@ TEST_F(DialogTest, ModalDialogIgnoresEscapeAndEnterAndEndsThroughItsCommand) {
 
 TEST_F(DialogTest, ModalLoopEndsOnQuitAndLeavesQuitQueued) {
     handler = [](HWND hwnd, UINT message, WPARAM, LPARAM) -> INT_PTR {
-        if (message == WM_INITDIALOG) PostQuitMessage(3);
+        if (message == WM_INITDIALOG)
+            PostQuitMessage(3);
         (void)hwnd;
         return message == WM_INITDIALOG;
     };
@@ -287,9 +290,9 @@ TEST_F(DialogTest, OldTemplateFormAndMenusAreRefused) {
     DLGTEMPLATE old{WS_POPUP, 0, 0, 0, 0, 10, 10};
     std::vector<WORD> words(sizeof old / 2 + 3, 0);
     std::memcpy(words.data(), &old, sizeof old);
-    EXPECT_EQ(CreateDialogIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr,
-                                         RecordingProc, 0),
-              nullptr);
+    EXPECT_EQ(
+        CreateDialogIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr, RecordingProc, 0),
+        nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
 
     TemplateImage image = MakeDialog(L"Box", WS_POPUP, {});
@@ -303,7 +306,8 @@ TEST_F(DialogTest, OldTemplateFormAndMenusAreRefused) {
 }
 
 TEST_F(DialogTest, UnknownControlClassFailsCreationWithoutLeavingWindows) {
-    TemplateImage image = MakeDialog(L"Box", WS_POPUP, {{5, L"Button", L"ok", WS_CHILD}, {6, L"NoSuchClass", L"", WS_CHILD}});
+    TemplateImage image =
+        MakeDialog(L"Box", WS_POPUP, {{5, L"Button", L"ok", WS_CHILD}, {6, L"NoSuchClass", L"", WS_CHILD}});
     EXPECT_EQ(CreateFrom(image), nullptr);
     EXPECT_EQ(headless::WindowCount(), 0);
 }

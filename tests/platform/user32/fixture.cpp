@@ -14,7 +14,8 @@ void User32Test::SetUp() {
 
 void User32Test::TearDown() {
     for (HWND h : created_)
-        if (IsWindow(h)) DestroyWindow(h);
+        if (IsWindow(h))
+            DestroyWindow(h);
     headless::SetMessageBoxResponder({});
     headless::SetWindowObserver({});
     headless::UseManualClock(false);
@@ -33,29 +34,34 @@ HWND User32Test::CreateMainDialog(LPARAM init) {
 
 HWND User32Test::CreateFrom(const TemplateImage& image, LPARAM init) {
     HWND dlg = CreateDialogIndirectParamW(nullptr, image.Get(), nullptr, RecordingProc, init);
-    if (dlg) created_.push_back(dlg);
+    if (dlg)
+        created_.push_back(dlg);
     return dlg;
 }
 
 std::vector<Received> User32Test::Seen(UINT message) const {
     std::vector<Received> out;
     for (const auto& r : received)
-        if (r.message == message) out.push_back(r);
+        if (r.message == message)
+            out.push_back(r);
     return out;
 }
 
 std::vector<WPARAM> User32Test::Commands() const {
     std::vector<WPARAM> out;
     for (const auto& r : received)
-        if (r.message == WM_COMMAND) out.push_back(r.wParam);
+        if (r.message == WM_COMMAND)
+            out.push_back(r.wParam);
     return out;
 }
 
 INT_PTR CALLBACK User32Test::RecordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     User32Test* t = current_;
-    if (!t) return FALSE;
+    if (!t)
+        return FALSE;
     t->received.push_back(Received{hwnd, message, wParam, lParam, GetCurrentThreadId()});
-    if (t->handler) return t->handler(hwnd, message, wParam, lParam);
+    if (t->handler)
+        return t->handler(hwnd, message, wParam, lParam);
     return message == WM_INITDIALOG ? TRUE : FALSE;
 }
 

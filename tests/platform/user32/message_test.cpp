@@ -46,7 +46,8 @@ TEST_F(MessageTest, SendFromWorkerWaitsForTheWindowThreadAndReturnsItsResult) {
         started = true;
         return SendMessageW(dlg, kWork, 21, 0);
     });
-    while (!started) std::this_thread::yield();
+    while (!started)
+        std::this_thread::yield();
     // Nobody pumps yet: the send cannot have completed.
     EXPECT_EQ(result.wait_for(30ms), std::future_status::timeout);
     EXPECT_EQ(handled, 0);
@@ -93,13 +94,15 @@ TEST_F(MessageTest, MessageBoxWithoutResponderGivesTheHarmlessAnswer) {
 
 TEST_F(MessageTest, PostedMessagesArriveInOrderFromAnotherThread) {
     auto poster = std::async(std::launch::async, [&] {
-        for (WPARAM i = 0; i < 200; ++i) PostMessageW(dlg, WM_APP + 3, i, 0);
+        for (WPARAM i = 0; i < 200; ++i)
+            PostMessageW(dlg, WM_APP + 3, i, 0);
     });
     ASSERT_EQ(poster.wait_for(3s), std::future_status::ready);
     headless::PumpMessages();
     auto seen = Seen(WM_APP + 3);
     ASSERT_EQ(seen.size(), 200u);
-    for (size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i].wParam, i);
+    for (size_t i = 0; i < seen.size(); ++i)
+        EXPECT_EQ(seen[i].wParam, i);
 }
 
 TEST_F(MessageTest, SentMessagesGoBeforePostedOnes) {
@@ -108,7 +111,8 @@ TEST_F(MessageTest, SentMessagesGoBeforePostedOnes) {
     // PM_NOREMOVE handles incoming sends but leaves the posted message queued.
     MSG m{};
     auto deadline = std::chrono::steady_clock::now() + 3s;
-    while (!Ready(sent) && std::chrono::steady_clock::now() < deadline) PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
+    while (!Ready(sent) && std::chrono::steady_clock::now() < deadline)
+        PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
     ASSERT_TRUE(Ready(sent));
     EXPECT_EQ(handled, 1);
     EXPECT_TRUE(Seen(WM_APP + 4).empty());
@@ -123,7 +127,8 @@ TEST_F(MessageTest, PendingSendReturnsZeroWhenTheWindowIsDestroyed) {
         sending = true;
         return SendMessageW(dlg, kWork, 3, 0);
     });
-    while (!sending) std::this_thread::yield();
+    while (!sending)
+        std::this_thread::yield();
     std::this_thread::sleep_for(5ms);  // most likely queued by now; either way it must end
     DestroyWindow(dlg);
     ASSERT_EQ(sent.wait_for(3s), std::future_status::ready) << "the sender was left waiting";
@@ -135,7 +140,8 @@ TEST_F(MessageTest, WorkerSendingInALoopWhileTheDialogIsDestroyedNeitherHangsNor
     std::atomic<int> answered{0};
     auto worker = std::async(std::launch::async, [&] {
         for (int i = 0; i < 100000; ++i) {
-            if (SendMessageW(dlg, kWork, 1, 0) == 0) return;  // gone
+            if (SendMessageW(dlg, kWork, 1, 0) == 0)
+                return;  // gone
             ++answered;
         }
     });
@@ -193,7 +199,8 @@ TEST_F(MessageTest, TwoThreadsSendingToEachOtherDoNotDeadlock) {
         SendMessageW(dlg, kWork, 1, 0);  // blocks until our thread handles it
         while (!done) {
             MSG m;
-            while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+            while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageW(&m);
             std::this_thread::yield();
         }
         DestroyWindow(mine);
@@ -214,7 +221,8 @@ TEST_F(MessageTest, TextAndStateSetFromAWorkerAreAppliedOnTheWindowThread) {
     DWORD me = GetCurrentThreadId();
     std::atomic<bool> observedOnWindowThread{false};
     headless::SetWindowObserver([&](HWND h, UINT what) {
-        if (h == status && what == WM_SETTEXT && GetCurrentThreadId() == me) observedOnWindowThread = true;
+        if (h == status && what == WM_SETTEXT && GetCurrentThreadId() == me)
+            observedOnWindowThread = true;
     });
     auto worker = std::async(std::launch::async, [&] {
         SetWindowTextW(status, L"ttyACM0 connected");

@@ -29,8 +29,9 @@ public:
         Word(0);
     }
     void Class(const std::wstring& name) {
-        static const std::pair<const wchar_t*, WORD> atoms[] = {
-            {L"Button", 0x80}, {L"Edit", 0x81}, {L"Static", 0x82}, {L"ListBox", 0x83}, {L"ScrollBar", 0x84}, {L"ComboBox", 0x85}};
+        static const std::pair<const wchar_t*, WORD> atoms[] = {{L"Button", 0x80},    {L"Edit", 0x81},
+                                                                {L"Static", 0x82},    {L"ListBox", 0x83},
+                                                                {L"ScrollBar", 0x84}, {L"ComboBox", 0x85}};
         for (auto& [atomName, atom] : atoms) {
             if (name == atomName) {
                 Word(0xFFFF);
@@ -41,7 +42,8 @@ public:
         String(name);
     }
     void AlignDword() {
-        if (out_.size() % 2) Word(0);
+        if (out_.size() % 2)
+            Word(0);
     }
 
 private:
@@ -99,7 +101,8 @@ TemplateImage::TemplateImage(const DialogTemplateData& d) {
 
 TemplateImage MakeDialog(const std::wstring& caption, DWORD style, const std::vector<ItemSpec>& items) {
     static const DialogItemData kNone[1] = {};
-    DialogTemplateData data{0, L"", L"", 8, 0, 0, 1, style, 0, 0, 0, 120, 80, std::span<const DialogItemData>(kNone, 0), {}};
+    DialogTemplateData data{0, L"", L"", 8, 0, 0, 1, style, 0, 0, 0, 120, 80, std::span<const DialogItemData>(kNone, 0),
+                            {}};
     // Keep the strings alive for the writer.
     std::deque<std::wstring> strings;
     std::vector<DialogItemData> converted;

@@ -26,7 +26,8 @@ protected:
         headless::AdvanceClock(ms);
         headless::PumpMessages();
         std::map<UINT_PTR, int> ticks;
-        for (const auto& r : Seen(WM_TIMER)) ++ticks[r.wParam];
+        for (const auto& r : Seen(WM_TIMER))
+            ++ticks[r.wParam];
         received.clear();
         return ticks;
     }
@@ -96,7 +97,8 @@ TEST_F(TimerTest, SeveralIdsTickIndependently) {
     SetTimer(dlg, 50, 50, nullptr);
     std::map<UINT_PTR, int> total;
     for (int step = 0; step < 10; ++step)
-        for (auto [id, n] : Advance(10)) total[id] += n;
+        for (auto [id, n] : Advance(10))
+            total[id] += n;
     EXPECT_EQ(total[20], 5);
     EXPECT_EQ(total[50], 2);
 }
@@ -116,7 +118,8 @@ TEST_F(TimerTest, PostedMessagesGoBeforeADueTimer) {
     headless::PumpMessages();
     std::vector<UINT> order;
     for (const auto& r : received)
-        if (r.message == WM_APP || r.message == WM_TIMER) order.push_back(r.message);
+        if (r.message == WM_APP || r.message == WM_TIMER)
+            order.push_back(r.message);
     EXPECT_EQ(order, (std::vector<UINT>{WM_APP, WM_TIMER}));
 }
 
