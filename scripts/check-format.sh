@@ -8,7 +8,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 # clang-format's output differs between versions: this one is the checked one.
 tool=clang-format-14
-folders=(common engine serial device app res framework platform window cli fuzz station bench)
+folders=(common engine serial device app res framework platform window cli fuzz station bench tools tests)
 command -v "$tool" >/dev/null || { echo "check-format: $tool is not installed (scripts/packages.sh)" >&2; exit 1; }
 mapfile -t files < <(find "${folders[@]}" -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' \) | sort)
 [ ${#files[@]} -gt 0 ] || { echo "check-format: no sources found" >&2; exit 1; }
