@@ -1,6 +1,6 @@
 // The few operating-system calls the test tools make outside the line to the
 // terminal: the program's arguments as UTF-8, opening a file by a UTF-8
-// name, and replacing a file by another. system_posix.cpp and
+// name, replacing a file by another, and the words of the last error. system_posix.cpp and
 // system_windows.cpp define them; the build picks one. Not here: the
 // simulator's serial line (simulator/line.h).
 #pragma once
@@ -25,5 +25,9 @@ void RemoveFile(const std::string& path);
 // Puts `from` in place of `to` in one step, replacing `to` if it exists.
 // Empty on success, else the system's reason.
 std::string MoveFileOver(const std::string& from, const std::string& to);
+
+// The calling thread's last system error in words (errno here, GetLastError
+// on Windows), for messages that give a failure its cause.
+std::string LastErrorText();
 
 }  // namespace tools

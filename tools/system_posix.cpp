@@ -19,4 +19,6 @@ std::string MoveFileOver(const std::string& from, const std::string& to) {
     return std::strerror(errno);
 }
 
+std::string LastErrorText() { return std::strerror(errno); }
+
 }  // namespace tools

@@ -62,4 +62,6 @@ std::string MoveFileOver(const std::string& from, const std::string& to) {
     return SystemText(GetLastError());
 }
 
+std::string LastErrorText() { return SystemText(GetLastError()); }
+
 }  // namespace tools

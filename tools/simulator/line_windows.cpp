@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "tools/simulator/line.h"
+#include "tools/system.h"
 #include "tools/simulator/terminal.h"
 #include "tools/text/utf8.h"
 
@@ -20,23 +21,8 @@ namespace tools::sim {
 
 namespace {
 
-std::string SystemText(DWORD code) {
-    wchar_t* text = nullptr;
-    const DWORD n =
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring message(text ? text : L"", n);
-    if (text)
-        LocalFree(text);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.'))
-        message.pop_back();
-    if (message.empty())
-        message = L"system error";
-    return text::WideToUtf8(message) + " (error " + std::to_string(code) + ")";
-}
-
 std::runtime_error PortError(const std::string& what, const std::string& port) {
-    return std::runtime_error(what + " " + port + ": " + SystemText(GetLastError()));
+    return std::runtime_error(what + " " + port + ": " + tools::LastErrorText());
 }
 
 // How long one look at the port sleeps when nothing came: short, since a
@@ -189,7 +175,7 @@ std::ptrdiff_t Line::Send(const std::uint8_t* bytes, std::size_t size, std::stri
         // A write timeout is the line being full, not a failure.
         if (GetLastError() == ERROR_TIMEOUT || GetLastError() == WAIT_TIMEOUT)
             return wrote;
-        error = SystemText(GetLastError());
+        error = tools::LastErrorText();
         return -1;
     }
     return wrote;
