@@ -54,20 +54,8 @@ die() { echo "bench-windows: $*" >&2; exit 1; }
 "$wine_run" "$prefix" cmd.exe /c exit 0 >/dev/null 2>&1 || die "Wine cannot run programs in $prefix"
 "$wine_run" --can-run "$new_cli" || die "Wine cannot run $new_cli here"
 
-ticks() {
-  local line
-  line="$(cat "/proc/$1/stat" 2>/dev/null)" || { echo 0; return; }
-  line="${line##*) }"
-  set -- $line
-  echo $(( ${12} + ${13} ))
-}
-wineserver_pid() {
-  local name pid
-  name="$(printf 'server-%x-%x' "$(stat -c %d "$prefix")" "$(stat -c %i "$prefix")")"
-  for pid in $(pgrep -x wineserver) $(pgrep -x wineserver64) $(pgrep -x wineserver32); do
-    case "$(readlink "/proc/$pid/cwd" 2>/dev/null)" in */"$name") echo "$pid"; return ;; esac
-  done
-}
+# ticks PID, wineserver_pid PREFIX
+. "$root/scripts/wine-cpu.sh"
 
 # start_sim DIR N: a simulator for DIR/upgrader.asc behind COM(4+N).
 start_sim() {
@@ -114,7 +102,7 @@ idle_cpu() {
   sleep 1
   pid="$(pgrep -P "$runner" | head -n 1)"
   [ -n "$pid" ] || pid="$runner"
-  server="$(wineserver_pid)"
+  server="$(wineserver_pid "$prefix")"
   [ -n "$server" ] && kill -0 "$pid" 2>/dev/null || die "$cli did not reach the delay: $(tail -n 3 "$dir/out.txt")"
   before=$(( $(ticks "$pid") + $(ticks "$server") )); t0=$(date +%s%N)
   sleep 4

@@ -23,6 +23,7 @@
 #               the first watcher has left by the second open (a second one
 #               starts, no "did not end" line) and the run succeeds
 set -uo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
 if [ $# -ne 7 ] && { [ $# -ne 8 ] || [ "$8" != events ]; }; then
   echo "usage: $0 WINE_RUN PREFIX CLI_EXE SIM SCRIPT_TOOL WORK_DIR CASE [events]" >&2
   exit 2
@@ -60,27 +61,8 @@ esac
 "$wine_run" --can-run "$cli" || { echo "SKIP: Wine cannot run $(basename "$cli") here"; exit 77; }
 [ -d "$prefix/dosdevices" ] || fail "the Wine prefix $prefix was not made"
 
-# utime + stime of a process in clock ticks (fields 14 and 15 of its stat
-# line, counted after the command name, which may hold spaces); 0 when gone.
-ticks() {
-  local line
-  line="$(cat "/proc/$1/stat" 2>/dev/null)" || { echo 0; return; }
-  line="${line##*) }"
-  set -- $line
-  echo $(( ${12} + ${13} ))
-}
-# The wineserver of the prefix: it works in a directory named
-# server-DEV-INODE after the prefix directory, under a temporary directory
-# of its own (several prefixes may have servers at once).
-wineserver_pid() {
-  local name pid
-  name="$(printf 'server-%x-%x' "$(stat -c %d "$prefix")" "$(stat -c %i "$prefix")")"
-  for pid in $(pgrep -x wineserver) $(pgrep -x wineserver64) $(pgrep -x wineserver32); do
-    case "$(readlink "/proc/$pid/cwd" 2>/dev/null)" in
-      */"$name") echo "$pid"; return ;;
-    esac
-  done
-}
+# ticks PID, wineserver_pid PREFIX
+. "$here/../../scripts/wine-cpu.sh"
 
 port=COM5
 link="$prefix/dosdevices/com5"
@@ -98,7 +80,7 @@ done
 [ -n "$pty" ] || fail "the simulator did not start"
 ln -s "$pty" "$link"
 
-[ -n "$events" ] && { . "$(dirname "$0")/modem_status.sh"; modem_status_preload "$work"; }
+[ -n "$events" ] && { . "$here/modem_status.sh"; modem_status_preload "$work"; }
 start=$(date +%s)
 VANTREL_TRACE=1 timeout 120 "$wine_run" "$prefix" "$cli" --port "$port" --baud 115200 --trace >out.txt 2>err.txt &
 timeout_pid=$!
@@ -128,7 +110,7 @@ if [ "$case_name" != close ]; then
     sleep 1
   fi
   cli_pid="$(pgrep -P "$timeout_pid" | head -n 1)"
-  server_pid="$(wineserver_pid)"
+  server_pid="$(wineserver_pid "$prefix")"
   [ -n "$cli_pid" ] || fail "no program process under $timeout_pid"
   [ -n "$server_pid" ] || fail "no wineserver for $prefix"
   hz=$(getconf CLK_TCK)

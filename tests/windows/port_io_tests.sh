@@ -8,6 +8,7 @@
 # port does (modem_status_preload.c), so the waits run on WaitCommEvent, and
 # the test fails if they fell back to polling.
 set -uo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
 if [ $# -ne 6 ] && { [ $# -ne 7 ] || [ "$7" != events ]; }; then
   echo "usage: $0 WINE_RUN PREFIX TEST_EXE SIM SCRIPT_TOOL WORK_DIR [events]" >&2
   exit 2
@@ -47,7 +48,7 @@ done
 ln -s "$pty" "$link"
 
 if [ -n "$events" ]; then
-  . "$(dirname "$0")/modem_status.sh"
+  . "$here/modem_status.sh"
   modem_status_preload "$work"
   export VANTREL_TEST_EXPECT_EVENTS=1
 fi
