@@ -43,7 +43,8 @@ public:
     virtual ~RunChild() = default;
     // The next whole line without its newline, without waiting.
     virtual std::optional<ChildLine> TakeLine() = 0;
-    // Set once the child has ended and its output is read to the end.
+    // Set once the child has ended and its output is read to the end. The
+    // look may itself read the child's last lines: TakeLine still has them.
     virtual std::optional<ChildEnd> End() = 0;
     // Asks the run to stop as a confirmed "STOP?" would (SIGTERM; on Windows
     // a Ctrl+Break to its console process group).

@@ -266,6 +266,10 @@ void Scheduler::Step(Clock::time_point now) {
         r.duplicateSerial = r.duplicateSerial || DuplicateSerial(e);
         TakeLines(e, now);
         if (auto end = r.child->End()) {
+            // End's own look at the child may have read its last lines, the
+            // result among them: a run that said "success" and exited 0 is
+            // never recorded as "no-result" (nor retried, nor flashed again).
+            TakeLines(e, now);
             Finish(e, end, now);
         } else if (r.killed) {
             if (now - *r.killed > config_.killGrace) {

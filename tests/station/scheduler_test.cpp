@@ -26,6 +26,9 @@ struct FakeState {
     bool abandoned = false;
     bool diesOnKill = true;
     bool destroyed = false;
+    // A line the child writes as it exits, read only by End's own look at
+    // it (the real host reads the pipes once more there).
+    std::optional<ChildLine> lastLineSeenAtEnd;
 
     void Out(const std::string& text) { lines.push_back({false, text}); }
     void Err(const std::string& text) { lines.push_back({true, text}); }
@@ -49,6 +52,10 @@ public:
     std::optional<ChildEnd> End() override {
         if (!state_->lines.empty())
             return std::nullopt;
+        if (state_->end && state_->lastLineSeenAtEnd) {
+            state_->lines.push_back(*state_->lastLineSeenAtEnd);
+            state_->lastLineSeenAtEnd.reset();
+        }
         return state_->end;
     }
     void Stop() override { ++state_->stops; }
@@ -247,6 +254,24 @@ TEST_F(SchedulerTest, AnOpenThatFailsWhileThePortSettlesIsTriedAgainAndNotRecord
     Step();
     ASSERT_EQ(ends_.size(), 2u);
     EXPECT_EQ(ends_[1].result, "port-open-failed");
+}
+
+// The child's last line (its result) may be read by the very look that
+// finds it has exited: the run is still a success, and with retries it is
+// not flashed again.
+TEST_F(SchedulerTest, AResultReadAsTheChildEndsStillCountsAndIsNotRetried) {
+    config_.retries = 2;
+    Make();
+    See({Unit("ttyACM0", "A")});
+    Child("ttyACM0").Out("progress: ttyACM0 150/150");
+    Child("ttyACM0").lastLineSeenAtEnd = ChildLine{false, "result: success"};
+    Child("ttyACM0").end = EndOf(0, 0);
+    See({Unit("ttyACM0", "A")});
+    See({Unit("ttyACM0", "A")});
+    ASSERT_EQ(ends_.size(), 1u);
+    EXPECT_EQ(ends_[0].result, "success");
+    EXPECT_TRUE(ends_[0].success);
+    EXPECT_EQ(children_.size(), 1u) << "a unit that succeeded is not run again";
 }
 
 TEST_F(SchedulerTest, AFailedRunIsTriedAgainUpToTheRetriesWhileTheSameUnitStaysPlugged) {
