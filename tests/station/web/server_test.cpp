@@ -286,6 +286,39 @@ TEST_F(WebServerTest, EventStreamStartsWithTheStateAndReplaysRunsAfterAReconnect
     EXPECT_NE(replay.find("\"result\":\"reply-timeout\",\"elapsed_s\""), std::string::npos) << "the true state";
 }
 
+// Times move without a new board version (a running slot's elapsed
+// seconds, the uptime): a page that connects later sees them as they are
+// now, not as an earlier page was sent them.
+TEST_F(WebServerTest, APageThatConnectsLaterGetsTheTimesAsTheyAreNow) {
+    StationState s = FourSlots();
+    s.uptimeSeconds = 10;
+    s.slots[0].state = "running";
+    s.slots[0].elapsedSeconds = 3;
+    board_.Publish(s);
+    Serve();
+    const auto opening = [&](Raw& raw) {
+        EXPECT_TRUE(raw.Send("GET /api/v1/events HTTP/1.1\r\nHost: x\r\n\r\n"));
+        return ReadEvents(raw, milliseconds(5000), [](const std::string& t) {
+            return t.find("event: state") != std::string::npos &&
+                   t.find("\n\n", t.find("event: state")) != std::string::npos;
+        });
+    };
+    Raw first(server_->Port());
+    const std::string before = opening(first);
+    EXPECT_NE(before.find("\"uptime_s\":10"), std::string::npos) << before;
+    EXPECT_NE(before.find("\"elapsed_s\":3"), std::string::npos) << before;
+
+    s.uptimeSeconds = 47;
+    s.slots[0].elapsedSeconds = 40;
+    board_.Publish(s);
+    // Longer than a state message is shared between pages woken together.
+    std::this_thread::sleep_for(milliseconds(250));
+    Raw second(server_->Port());
+    const std::string after = opening(second);
+    EXPECT_NE(after.find("\"uptime_s\":47"), std::string::npos) << after;
+    EXPECT_NE(after.find("\"elapsed_s\":40"), std::string::npos) << after;
+}
+
 TEST_F(WebServerTest, EventStreamSendsAtMostTenUpdatesASecond) {
     board_.Publish(FourSlots());
     Serve();
