@@ -374,10 +374,7 @@ int main(int argc, char** argv) {
             screen->End(e.record);
             records.Add(e.record, e.runId, screen.get(), now);
             if (server) {
-                const std::string key = !e.record.slot.empty()       ? e.record.slot
-                                        : !e.record.location.empty() ? e.record.location
-                                                                     : e.record.port;
-                board.AddRun(JsonLine(e.record), key, e.record.result,
+                board.AddRun(JsonLine(e.record), e.key, e.record.result,
                              std::chrono::duration<double>(e.record.end - e.record.start).count());
             }
         }

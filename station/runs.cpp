@@ -377,6 +377,7 @@ void Scheduler::Finish(Entry& e, const std::optional<ChildEnd>& end, Clock::time
     ended.pos = run.pos;
     ended.max = run.max;
     ended.runId = run.id;
+    ended.key = s.key;
     const bool retry = goingOn && !r.success && r.result != "format1-refused" && run.stationWord != "unkillable" &&
                        e.attempts <= config_.retries;
     ended.retrying = retry;

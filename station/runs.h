@@ -65,6 +65,7 @@ struct RunEvent {
     RunRecord record;         // End: the finished run
     std::uint64_t runId = 0;  // End: the run's id, as beforeStart and afterEnd were given it
     bool retrying = false;    // End: the unit gets another attempt
+    std::string key;          // End: the key of the unit's row (TerminalRow::key)
     std::string note;         // Note: why a run could not start, or waits
 };
 

@@ -118,8 +118,10 @@ protected:
     void Step() {
         scheduler_->Step(now_);
         for (RunEvent& e : scheduler_->TakeEvents()) {
-            if (e.kind == RunEvent::Kind::End)
+            if (e.kind == RunEvent::Kind::End) {
                 ends_.push_back(e.record);
+                endKeys_.push_back(e.key);
+            }
             if (e.kind == RunEvent::Kind::Start)
                 starts_.push_back(e);
             if (e.kind == RunEvent::Kind::Note)
@@ -147,6 +149,7 @@ protected:
     std::vector<std::shared_ptr<FakeState>> children_;
     std::map<std::string, std::shared_ptr<FakeState>> byPort_;
     std::vector<RunRecord> ends_;
+    std::vector<std::string> endKeys_;  // each end's row key, as the page counts it
     std::vector<RunEvent> starts_;
     std::vector<std::string> notes_;
     std::vector<TerminalRow> rows_;
@@ -169,6 +172,7 @@ TEST_F(SchedulerTest, UnitsQueueInOrderOfArrivalUnderTheJobsCapAndEachRunsOncePe
     ASSERT_EQ(ends_.size(), 1u);
     EXPECT_TRUE(ends_[0].success);
     EXPECT_EQ(ends_[0].payloadBytes, 150u);
+    EXPECT_EQ(endKeys_[0], "ttyACM1") << "without a map or a location, a row is its port";
     for (int k = 0; k < 5; ++k)
         See({Unit("ttyACM0"), Unit("ttyACM1"), Unit("ttyACM2")});
     EXPECT_EQ(children_.size(), 3u) << "a finished unit still plugged in is not run again";
@@ -418,6 +422,7 @@ TEST_F(SchedulerTest, WithASlotMapOnlyMappedLocationsRunAndTheRecordsCarryTheLab
     ASSERT_EQ(ends_.size(), 1u);
     EXPECT_EQ(ends_[0].slot, "A2");
     EXPECT_EQ(ends_[0].location, "1-1.2");
+    EXPECT_EQ(endKeys_[0], "A2");
     EXPECT_EQ(children_.size(), 1u);
     EXPECT_EQ(Row("A2")->successes, 1u);
     See({});
