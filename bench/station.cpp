@@ -110,6 +110,22 @@ struct StationRun {
     bool all_succeeded = false;
 };
 
+// A finished station run: its wall time from start, whether every run
+// succeeded, and the CPU the station reports in its summary line.
+StationRun Measured(Child& station, const tools::process::ExitStatus& end, Clock::time_point start) {
+    StationRun r;
+    r.wall_s = Seconds(end.at - start);
+    r.all_succeeded = !end.timed_out && end.shell_code() == 0;
+    static const std::regex kCpu(R"(station_cpu_s=([0-9.]+))");
+    std::smatch m;
+    const std::string& out = station.text(tools::process::Stream::Out);
+    if (std::regex_search(out, m, kCpu))
+        r.cpu_s = std::stod(m[1]);
+    if (!r.all_succeeded)
+        std::fprintf(stderr, "vantrel-station (exit %d):\n%s", end.shell_code(), out.c_str());
+    return r;
+}
+
 StationRun Station(const Settings& s, const fs::path& work, const fs::path& script, unsigned n) {
     std::vector<std::unique_ptr<Child>> sims;
     std::string ports;
@@ -122,16 +138,7 @@ StationRun Station(const Settings& s, const fs::path& work, const fs::path& scri
     Child station({s.station, "--ports", ports, "--jobs", std::to_string(n), "--count", std::to_string(n), "--script",
                    script.string(), "--cli", s.cli});
     const auto end = station.Wait(300000ms);
-    StationRun r;
-    r.wall_s = Seconds(end.at - start);
-    r.all_succeeded = !end.timed_out && end.shell_code() == 0;
-    static const std::regex kCpu(R"(station_cpu_s=([0-9.]+))");
-    std::smatch m;
-    const std::string& out = station.text(tools::process::Stream::Out);
-    if (std::regex_search(out, m, kCpu))
-        r.cpu_s = std::stod(m[1]);
-    if (!r.all_succeeded)
-        std::fprintf(stderr, "vantrel-station (exit %d):\n%s", end.shell_code(), out.c_str());
+    const StationRun r = Measured(station, end, start);
     for (auto& sim : sims)
         sim->Wait(5000ms);
     return r;
@@ -277,16 +284,7 @@ StationRun StationWithClients(const Settings& s, const fs::path& work, const fs:
     for (const fs::path& link : links)
         sims.push_back(StartSim(s, script, link));
     const auto end = station.Wait(300000ms);
-    StationRun r;
-    r.wall_s = Seconds(end.at - start);
-    r.all_succeeded = !end.timed_out && end.shell_code() == 0;
-    static const std::regex kCpu(R"(station_cpu_s=([0-9.]+))");
-    std::smatch m;
-    const std::string& out = station.text(tools::process::Stream::Out);
-    if (std::regex_search(out, m, kCpu))
-        r.cpu_s = std::stod(m[1]);
-    if (!r.all_succeeded)
-        std::fprintf(stderr, "vantrel-station (exit %d):\n%s", end.shell_code(), out.c_str());
+    const StationRun r = Measured(station, end, start);
     if (readers) {
         readers->Join();
         *events = readers->events();
