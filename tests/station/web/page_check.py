@@ -94,6 +94,25 @@ class Browser:
             time.sleep(0.05)
         raise AssertionError(f"timed out waiting for {what}: {expression}")
 
+    def open_page(self, url):
+        """Loads the station's page at the size of the screenshots and
+        waits until its event stream is open."""
+        self.page("Runtime.enable")
+        self.page("Page.enable")
+        self.page("Emulation.setDeviceMetricsOverride",
+                  {"width": 1280, "height": 860, "deviceScaleFactor": 1, "mobile": False})
+        self.page("Page.navigate", {"url": url})
+        self.wait_for("document.getElementById('link') && document.getElementById('link').textContent === 'live'",
+                      "the event stream")
+
+    def save_screenshot(self, path):
+        """Writes the page as a PNG to path; returns its size in bytes."""
+        shot = self.page("Page.captureScreenshot", {"format": "png"})
+        os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(base64.b64decode(shot["data"]))
+        return os.path.getsize(path)
+
     def close(self):
         try:
             self.call("Browser.close", timeout=5)
@@ -134,13 +153,7 @@ def main():
     try:
         demo.publish(station([]))
         browser = Browser(a.chromium, profile)
-        browser.page("Runtime.enable")
-        browser.page("Page.enable")
-        browser.page("Emulation.setDeviceMetricsOverride",
-                     {"width": 1280, "height": 860, "deviceScaleFactor": 1, "mobile": False})
-        browser.page("Page.navigate", {"url": demo.url + "/"})
-        browser.wait_for("document.getElementById('link') && document.getElementById('link').textContent === 'live'",
-                         "the event stream")
+        browser.open_page(demo.url + "/")
         check(browser.js("!document.getElementById('empty').hidden"), "no slot yet: the page says so")
 
         # Four terminals plugged in; B1's serial number is hostile.
@@ -194,11 +207,7 @@ def main():
         exceptions = [e for e in browser.events if e.get("method") == "Runtime.exceptionThrown"]
         check(not exceptions, f"no script errors on the page ({len(exceptions)})")
 
-        shot = browser.page("Page.captureScreenshot", {"format": "png"})
-        os.makedirs(os.path.dirname(a.screenshot), exist_ok=True)
-        with open(a.screenshot, "wb") as f:
-            f.write(base64.b64decode(shot["data"]))
-        check(os.path.getsize(a.screenshot) > 10000, f"screenshot kept: {a.screenshot}")
+        check(browser.save_screenshot(a.screenshot) > 10000, f"screenshot kept: {a.screenshot}")
     finally:
         if browser:
             browser.close()

@@ -161,13 +161,7 @@ def check_page(a, check):
     browser = None
     try:
         browser = Browser(a.chromium, profile)
-        browser.page("Runtime.enable")
-        browser.page("Page.enable")
-        browser.page("Emulation.setDeviceMetricsOverride",
-                     {"width": 1280, "height": 860, "deviceScaleFactor": 1, "mobile": False})
-        browser.page("Page.navigate", {"url": a.url + "/"})
-        browser.wait_for("document.getElementById('link') && document.getElementById('link').textContent === 'live'",
-                         "the event stream")
+        browser.open_page(a.url + "/")
         # The stream opens before its first message, the whole state, is
         # drawn: the tiles are there once that message has been rendered.
         browser.wait_for(f"{TILES}.length === {len(SLOTS)}", "the first state drawn")
@@ -216,12 +210,7 @@ def check_page(a, check):
         exceptions = [e for e in browser.events if e.get("method") == "Runtime.exceptionThrown"]
         check(not exceptions, f"no script errors on the page ({len(exceptions)})")
 
-        import base64
-        shot = browser.page("Page.captureScreenshot", {"format": "png"})
-        os.makedirs(os.path.dirname(os.path.abspath(a.screenshot)), exist_ok=True)
-        with open(a.screenshot, "wb") as f:
-            f.write(base64.b64decode(shot["data"]))
-        check(os.path.getsize(a.screenshot) > 10000, f"screenshot kept: {a.screenshot}")
+        check(browser.save_screenshot(a.screenshot) > 10000, f"screenshot kept: {a.screenshot}")
     finally:
         if browser:
             browser.close()
