@@ -56,20 +56,15 @@ die() { echo "bench-windows: $*" >&2; exit 1; }
 
 # ticks PID, wineserver_pid PREFIX
 . "$root/scripts/wine-cpu.sh"
+# sim_behind_com PREFIX N LOG COMMAND...
+. "$root/scripts/wine-com.sh"
 
 # start_sim DIR N: a simulator for DIR/upgrader.asc behind COM(4+N).
 start_sim() {
-  local dir="$1" n="$2" pty="" link="$prefix/dosdevices/com$((4 + $2))"
-  "$sim" --script "$dir/upgrader.asc" --timing "$dir/timing-$n.txt" --idle-timeout-s 60 >"$dir/sim-$n.log" 2>&1 &
-  sims+=($!)
-  for _ in $(seq 1 100); do
-    pty="$(sed -n 's/^port: //p' "$dir/sim-$n.log" | head -n 1)"
-    [ -n "$pty" ] && break
-    sleep 0.05
-  done
-  [ -n "$pty" ] || die "the simulator did not start"
-  rm -f "$link"
-  ln -s "$pty" "$link"
+  local dir="$1" n="$2"
+  sim_behind_com "$prefix" $((4 + n)) "$dir/sim-$n.log" "$sim" --script "$dir/upgrader.asc" \
+    --timing "$dir/timing-$n.txt" --idle-timeout-s 60 || die "the simulator did not start"
+  sims+=($sim_pid)
 }
 # A second between runs: Wine may hold a closed port a moment longer.
 wait_sims() { for p in "${sims[@]}"; do wait "$p" 2>/dev/null; done; sims=(); sleep 1; }

@@ -24,6 +24,7 @@
 #               starts, no "did not end" line) and the run succeeds
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/../../scripts/wine-com.sh"
 if [ $# -ne 7 ] && { [ $# -ne 8 ] || [ "$8" != events ]; }; then
   echo "usage: $0 WINE_RUN PREFIX CLI_EXE SIM SCRIPT_TOOL WORK_DIR CASE [events]" >&2
   exit 2
@@ -65,20 +66,9 @@ esac
 . "$here/../../scripts/wine-cpu.sh"
 
 port=COM5
-link="$prefix/dosdevices/com5"
-rm -f "$link"
 sim_args=(--script upgrader.asc --idle-timeout-s 30)
 [ "$case_name" = unplug ] && sim_args+=(--fault 3:unplug-during-delay --expect-unplug)
-"$sim" "${sim_args[@]}" >sim.log 2>&1 &
-sim_pid=$!
-pty=""
-for _ in $(seq 1 100); do
-  pty="$(sed -n 's/^port: //p' sim.log | head -n 1)"
-  [ -n "$pty" ] && break
-  sleep 0.05
-done
-[ -n "$pty" ] || fail "the simulator did not start"
-ln -s "$pty" "$link"
+sim_behind_com "$prefix" 5 sim.log "$sim" "${sim_args[@]}" || fail "the simulator did not start"
 
 [ -n "$events" ] && { . "$here/modem_status.sh"; modem_status_preload "$work"; }
 start=$(date +%s)

@@ -15,6 +15,8 @@
 #   no-reply      the terminal stays silent after the first payload:
 #                 "result: reply-timeout", exit 6
 set -uo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/../../scripts/wine-com.sh"
 if [ $# -ne 8 ]; then
   echo "usage: $0 WINE_RUN PREFIX CLI_EXE SIM SCRIPT_TOOL SCRIPT_TEXT WORK_DIR CASE" >&2
   exit 2
@@ -44,16 +46,7 @@ sim_args=(--script upgrader.asc --idle-timeout-s 30)
 case "$case_name" in
   success|no-reply)
     [ "$case_name" = no-reply ] && sim_args+=(--fault 2:noreply)
-    "$sim" "${sim_args[@]}" >sim.log 2>&1 &
-    sim_pid=$!
-    pty=""
-    for _ in $(seq 1 100); do
-      pty="$(sed -n 's/^port: //p' sim.log | head -n 1)"
-      [ -n "$pty" ] && break
-      sleep 0.05
-    done
-    [ -n "$pty" ] || fail "the simulator did not start"
-    ln -s "$pty" "$link"
+    sim_behind_com "$prefix" 5 sim.log "$sim" "${sim_args[@]}" || fail "the simulator did not start"
     ;;
   port-missing)
     port=COM6

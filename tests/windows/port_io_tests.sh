@@ -9,6 +9,7 @@
 # the test fails if they fell back to polling.
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/../../scripts/wine-com.sh"
 if [ $# -ne 6 ] && { [ $# -ne 7 ] || [ "$7" != events ]; }; then
   echo "usage: $0 WINE_RUN PREFIX TEST_EXE SIM SCRIPT_TOOL WORK_DIR [events]" >&2
   exit 2
@@ -36,16 +37,8 @@ printf 'open\nwait\nsend1 16\nclose\n' >script.txt
 link="$prefix/dosdevices/com7"
 rm -f "$link"
 # Record 1 answers the open; record 2 (the send) is preceded by a 30 s stall.
-"$sim" --script upgrader.asc --idle-timeout-s 60 --wait-reply-ms 0 --fault 2:stall:30000 >sim.log 2>&1 &
-sim_pid=$!
-pty=""
-for _ in $(seq 1 100); do
-  pty="$(sed -n 's/^port: //p' sim.log | head -n 1)"
-  [ -n "$pty" ] && break
-  sleep 0.05
-done
-[ -n "$pty" ] || fail "the simulator did not start"
-ln -s "$pty" "$link"
+sim_behind_com "$prefix" 7 sim.log "$sim" --script upgrader.asc --idle-timeout-s 60 --wait-reply-ms 0 \
+  --fault 2:stall:30000 || fail "the simulator did not start"
 
 if [ -n "$events" ]; then
   . "$here/modem_status.sh"

@@ -26,6 +26,8 @@
 # a Linux shell. The terminal answers record 8 (a wait) 8 s late, and the
 # event comes once the run has reached it, so the run is surely in flight.
 set -uo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/../../scripts/wine-com.sh"
 if [ $# -ne 9 ]; then
   echo "usage: $0 WINE_RUN PREFIX STATION_EXE CONSOLE_EVENT SIM SCRIPT_TOOL SCRIPT_TEXT WORK_DIR CASE" >&2
   exit 2
@@ -63,12 +65,9 @@ status=$?
 start_sim() {
   local n="$1"
   shift
-  rm -f "$prefix/dosdevices/com$n"
-  : >"sim$n.log"
-  "$sim" --script upgrader.asc --idle-timeout-s 60 "$@" >"sim$n.log" 2>&1 &
-  pids+=($!)
-  wait_for '^port: ' 5 "sim$n.log" || fail "simulator $n did not start"
-  ln -s "$(sed -n 's/^port: //p' "sim$n.log" | head -n 1)" "$prefix/dosdevices/com$n"
+  sim_behind_com "$prefix" "$n" "sim$n.log" "$sim" --script upgrader.asc --idle-timeout-s 60 "$@" \
+    || fail "simulator $n did not start"
+  pids+=($sim_pid)
 }
 
 # The station's private folders live in the prefix's temporary folder.

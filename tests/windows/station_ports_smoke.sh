@@ -10,6 +10,8 @@
 # hold one JSON line per run. Line speed 115200 for the reason given in
 # cli_serial_smoke.sh.
 set -uo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/../../scripts/wine-com.sh"
 if [ $# -ne 7 ]; then
   echo "usage: $0 WINE_RUN PREFIX STATION_EXE SIM SCRIPT_TOOL SCRIPT_TEXT WORK_DIR" >&2
   exit 2
@@ -32,18 +34,9 @@ status=$?
 [ -d "$prefix/dosdevices" ] || fail "the Wine prefix $prefix was not made"
 
 for n in 7 8; do
-  rm -f "$prefix/dosdevices/com$n"
-  : >"sim$n.log"
-  "$sim" --script upgrader.asc --idle-timeout-s 60 >"sim$n.log" 2>&1 &
-  sim_pids+=($!)
-  pty=""
-  for _ in $(seq 1 100); do
-    pty="$(sed -n 's/^port: //p' "sim$n.log" | head -n 1)"
-    [ -n "$pty" ] && break
-    sleep 0.05
-  done
-  [ -n "$pty" ] || fail "simulator $n did not start"
-  ln -s "$pty" "$prefix/dosdevices/com$n"
+  sim_behind_com "$prefix" "$n" "sim$n.log" "$sim" --script upgrader.asc --idle-timeout-s 60 \
+    || fail "simulator $n did not start"
+  sim_pids+=($sim_pid)
 done
 
 timeout 60 "$wine_run" "$prefix" "$station" --ports COM7,COM8 --jobs 2 --count 2 --baud 115200 \

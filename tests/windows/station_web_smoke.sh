@@ -12,6 +12,8 @@
 # then both runs must end well.
 # Line speed 115200 for the reason given in cli_serial_smoke.sh.
 set -uo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/../../scripts/wine-com.sh"
 if [ $# -ne 8 ]; then
   echo "usage: $0 WINE_RUN PREFIX STATION_EXE SIM SCRIPT_TOOL SCRIPT_TEXT WORK_DIR PORT" >&2
   exit 2
@@ -46,19 +48,11 @@ status=$?
 
 # A simulator linked at COM$1, with its other arguments.
 plug() {
-  local n="$1" pty=""
+  local n="$1"
   shift
-  rm -f "$prefix/dosdevices/com$n"
-  : >"sim$n.log"
-  "$sim" --script upgrader.asc --idle-timeout-s 90 "$@" >"sim$n.log" 2>&1 &
-  sim_pids+=($!)
-  for _ in $(seq 1 100); do
-    pty="$(sed -n 's/^port: //p' "sim$n.log" | head -n 1)"
-    [ -n "$pty" ] && break
-    sleep 0.05
-  done
-  [ -n "$pty" ] || fail "simulator $n did not start"
-  ln -s "$pty" "$prefix/dosdevices/com$n"
+  sim_behind_com "$prefix" "$n" "sim$n.log" "$sim" --script upgrader.asc --idle-timeout-s 90 "$@" \
+    || fail "simulator $n did not start"
+  sim_pids+=($sim_pid)
 }
 # COM8's terminal takes 3 s over each reply (the upgrader waits 5 s), so
 # that COM7's run has ended, and is in the log and the API, while COM8's
